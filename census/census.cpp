@@ -1,0 +1,67 @@
+#include "census/census.h"
+
+#include "census/identity.h"
+
+const char szRecordKey[] = "SYSTEM\\CurrentControlSet\\Services\\Tavrel";
+const char szRecordValue[] = "DonglePlugedIn";
+
+// Prints the first identifier in buffer on its own line. A malformed list may hold no NUL at all;
+// the precision keeps the print within the buffer.
+static void PrintId(const char* buffer) {
+    printf("%.*s\n", (int)cbIdBuffer, buffer);
+}
+
+DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const char* secondaryId,
+                          DWORD* pnPresent) {
+    DWORD dwIndex = 0;
+    DWORD nCount = 0;
+    SP_DEVINFO_DATA did;
+    char buffer[cbIdBuffer];
+    DWORD nSize = 0;
+    char szBuf[cbIdBuffer];
+    HKEY hk;
+    DWORD dwDisp;
+    DWORD dwData = 0;
+    HDEVINFO hDevInfo;
+
+    memset(&did, 0, sizeof(did));
+    did.cbSize = sizeof(did);
+    memset(buffer, 0, sizeof(buffer));
+    memset(szBuf, 0, sizeof(szBuf));
+    memcpy(szBuf, szRecordKey, sizeof(szRecordKey));
+
+    hDevInfo = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (hDevInfo == INVALID_HANDLE_VALUE) {
+        return GetLastError();
+    }
+
+    for (dwIndex = 0; SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &did); dwIndex++) {
+        if (ReadIdProperty(hDevInfo, &did, SPDRP_HARDWAREID, buffer, &nSize)) {
+            if (MatchesIdPrefix(buffer, primaryId)) {
+                PrintId(buffer);
+                nCount++;
+            }
+            if (MatchesIdPrefix(buffer, secondaryId)) {
+                PrintId(buffer);
+                nCount++;
+            }
+        }
+        if (ReadIdProperty(hDevInfo, &did, SPDRP_COMPATIBLEIDS, buffer, &nSize) &&
+            MatchesIdPrefix(buffer, assocClassId)) {
+            PrintId(buffer);
+            nCount++;
+        }
+    }
+
+    SetupDiDestroyDeviceInfoList(hDevInfo);
+    *pnPresent = nCount;
+
+    // Only a key that was really created or opened is written and closed.
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, szBuf, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                        NULL, &hk, &dwDisp) == ERROR_SUCCESS) {
+        dwData = nCount;
+        RegSetValueExA(hk, szRecordValue, 0, REG_DWORD, (const BYTE*)&dwData, sizeof(dwData));
+        RegCloseKey(hk);
+    }
+    return nCount;
+}

@@ -1,0 +1,116 @@
+// Test API of the simulated platform: an in-memory device tree and registry behind the Windows
+// names of winapi.h. Tests build a tree, inject failures, run the program's code and inspect what
+// it asked of the platform.
+#pragma once
+
+#include "platform/sim/winapi.h"
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sim {
+
+// A property as a device stores it: its registry type and its bytes in the ANSI code page.
+struct Property {
+    DWORD type = REG_MULTI_SZ;
+    std::string bytes;
+};
+
+// A multi-string: each identifier NUL-terminated, the list ended by an empty string.
+Property MultiSz(const std::vector<std::string>& ids);
+// A single NUL-terminated string stored as REG_SZ.
+Property Sz(const std::string& text);
+// Bytes exactly as given (no terminator added).
+Property Raw(const std::string& bytes, DWORD type = REG_MULTI_SZ);
+
+// A state change (keyed by DICS_* and DICS_FLAG_*).
+typedef std::pair<DWORD, DWORD> StateScope;
+
+struct Device {
+    std::string instanceId;
+    // Listed with DIGCF_PRESENT. A device that is not present is still in the tree and is
+    // listed without that flag.
+    bool present = true;
+    // Switched on; the class installer clears this on a successful DICS_DISABLE. A disabled
+    // device's interfaces are not present.
+    bool enabled = true;
+    std::optional<Property> hardwareIds;
+    std::optional<Property> compatibleIds;
+    // Nonzero: reading that property fails with this error code.
+    DWORD hardwareIdsError = 0;
+    DWORD compatibleIdsError = 0;
+    // Instance ID of the parent node; empty: the root of the tree.
+    std::string parent;
+    // Nonzero: CM_Get_Parent of this node fails with it (and, as Wine does, stores node 0).
+    CONFIGRET parentResult = CR_SUCCESS;
+    // Nonzero: CM_Get_Device_IDA of this node fails with it.
+    CONFIGRET idResult = CR_SUCCESS;
+    // What CM_Get_DevNode_Status_Ex reports, or the CONFIGRET it fails with.
+    ULONG status = DN_STARTED | DN_DISABLEABLE;
+    ULONG problem = 0;
+    CONFIGRET statusResult = CR_SUCCESS;
+    // Interface classes the device exposes, one entry per interface.
+    std::vector<GUID> interfaces;
+    // Errors that SetupDiSetClassInstallParamsA and SetupDiCallClassInstaller answer for a given
+    // state change; a change that is not listed is accepted and made.
+    std::map<StateScope, DWORD> paramsErrors;
+    std::map<StateScope, DWORD> installerErrors;
+};
+
+// One call of the class installer with DIF_PROPERTYCHANGE, as asked.
+struct Change {
+    std::string instanceId;
+    DWORD stateChange;
+    DWORD scope;
+    DWORD hwProfile;
+    bool made;
+};
+
+struct RegValue {
+    DWORD type;
+    std::string bytes;
+};
+
+// Clears the tree, the registry, injected failures and all records; code page 1252.
+void Reset();
+
+// Adds a present, enabled device with no properties. The reference stays valid until Reset.
+Device& AddDevice(const std::string& instanceId);
+Device* FindDevice(const std::string& instanceId);
+
+// The next SetupDiGetClassDevsA calls answer INVALID_HANDLE_VALUE with this error (0: none).
+void FailDeviceList(DWORD error);
+// The next SetupDiGetDeviceInfoListDetailA calls fail with this error (0: none).
+void FailListDetail(DWORD error);
+// The next RegCreateKeyExA calls fail with this error (0: none), as for a process without
+// write access to the machine hive.
+void FailKeyCreation(LONG error);
+
+// ANSI code page of the runtime's multibyte functions (932, 936, 949, 950 are double-byte).
+void SetCodePage(UINT codePage);
+
+// Device information sets obtained and not yet released; registry keys open.
+int OpenDeviceSets();
+int OpenKeys();
+
+// Registry under HKEY_LOCAL_MACHINE; paths and names are case-insensitive.
+bool KeyExists(const std::string& path);
+std::optional<RegValue> QueryValue(const std::string& path, const std::string& name);
+void SetValue(const std::string& path, const std::string& name, const RegValue& value);
+
+// What the program asked of the platform.
+const std::vector<Change>& Changes();
+const std::vector<DWORD>& Sleeps();
+// One line per noteworthy call, in order: "ClassDevs <flags>", "Read <id> <property>",
+// "Sleep <ms>", "Params <id> <state> <scope> <profile> ok|<error>",
+// "Install <id> <state> <scope> ok|<error>", "Status <id> machine=<token>",
+// "SetValue <name> <type> <size>", "CreateKey <path>".
+const std::vector<std::string>& Events();
+// Calls that passed a handle the platform never issued (or had released).
+int BadHandleUses();
+
+} // namespace sim

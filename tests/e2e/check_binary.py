@@ -1,0 +1,49 @@
+#!/usr/bin/env python3
+"""Checks the built donglecensus.exe: it imports only system DLLs (the C++ and GCC runtimes are
+linked in), it is a 32-bit x86 console program, and it embeds the empty application manifest.
+
+usage: check_binary.py OBJDUMP EXE"""
+
+import re
+import subprocess
+import sys
+
+SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "setupapi.dll", "cfgmgr32.dll", "msvcrt.dll",
+               "user32.dll", "ntdll.dll"}
+
+
+def main():
+    objdump, exe = sys.argv[1:3]
+    failures = []
+    headers = subprocess.run([objdump, "-p", exe], capture_output=True, text=True,
+                             check=True).stdout
+    dlls = {m.lower() for m in re.findall(r"DLL Name: (\S+)", headers)}
+    print("imports:", ", ".join(sorted(dlls)))
+    if not dlls or dlls - SYSTEM_DLLS:
+        failures.append(f"imports other than system DLLs: {sorted(dlls - SYSTEM_DLLS)}")
+    if "file format pei-i386" not in headers:
+        failures.append("not a 32-bit x86 PE file")
+    if not re.search(r"^Subsystem\s+00000003", headers, re.M):
+        failures.append("not a console program")
+
+    if not re.search(r"^\s*\d+ \.rsrc ", subprocess.run([objdump, "-h", exe], capture_output=True,
+                                                      text=True, check=True).stdout, re.M):
+        failures.append("no resource section")
+    with open(exe, "rb") as f:
+        image = f.read()
+    manifests = re.findall(rb"<\?xml.*?</assembly>", image, re.S)
+    if len(manifests) != 1:
+        failures.append(f"{len(manifests)} application manifests, wanted 1")
+    for manifest in manifests:
+        for word in (b"dependency", b"requestedExecutionLevel", b"trustInfo"):
+            if word in manifest:
+                failures.append(f"manifest names {word.decode()}")
+
+    for f in failures:
+        print("FAIL", f)
+    print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

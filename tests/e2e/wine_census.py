@@ -1,0 +1,80 @@
+#!/usr/bin/env python3
+"""Runs the census scenarios against the real donglecensus.exe under Wine: plants each scenario's
+devices and record in one project-local prefix, runs the program and checks its exact stdout bytes,
+its exit status and the record read back.
+
+usage: wine_census.py EXE PREFIX SCENARIO_FILE [NAME ...]"""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import scenarios  # noqa: E402
+import winetest  # noqa: E402
+
+
+def property_data(prop):
+    if prop.kind == "sz":
+        return winetest.reg_hex(1, (prop.ids[0] + "\0").encode("utf-16-le"))
+    return winetest.reg_hex(7, winetest.multi_sz(prop.ids, prop.kind == "multi"))
+
+
+def plant(prefix, sc):
+    lines = prefix.clear_lines() + [""] + prefix.record_lines(sc.record_before)
+    for dev in sc.devices:
+        props = {}
+        for which, name in (("hardware", "HardwareID"), ("compatible", "CompatibleIDs")):
+            if which in dev.props:
+                props[name] = property_data(dev.props[which])
+        lines += prefix.device_lines(dev.instance_id, props)
+    prefix.import_reg(lines)
+
+
+def check(prefix, exe, sc):
+    """Returns a list of failures (empty when the scenario passed)."""
+    plant(prefix, sc)
+    r = prefix.wine([exe], codepage=sc.codepage)
+    wanted = b"".join(line.encode(f"cp{sc.codepage}") + b"\r\n" for line in sc.expect)
+    failures = []
+    if r.stdout != wanted:
+        failures.append(f"stdout {r.stdout!r}, wanted {wanted!r}")
+    if r.returncode != sc.result % 256:
+        failures.append(f"exit status {r.returncode}, wanted {sc.result % 256}")
+    record = prefix.read_record()
+    want_record = None if sc.record == "absent" else int(sc.record)
+    if record != want_record:
+        failures.append(f"record {record}, wanted {want_record}")
+    return failures
+
+
+def main():
+    exe, prefix_dir, path = sys.argv[1:4]
+    names = set(sys.argv[4:])
+    prefix = winetest.Prefix(prefix_dir)
+    prefix.start()
+    passed = failed = skipped = 0
+    try:
+        for sc in scenarios.load(path):
+            if names and sc.name not in names:
+                continue
+            if sc.sim_only:
+                skipped += 1
+                continue
+            failures = check(prefix, exe, sc)
+            if failures:
+                failed += 1
+                print(f"FAIL {sc.name}")
+                for f in failures:
+                    print(f"     {f}")
+            else:
+                passed += 1
+                print(f"ok   {sc.name}")
+        prefix.import_reg(prefix.clear_lines())
+    finally:
+        prefix.stop()
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

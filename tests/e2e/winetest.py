@@ -1,0 +1,122 @@
+"""A project-local Wine prefix for the end-to-end tests: planting devices, running programs and
+reading the registry back. Only the wineserver of this prefix is ever stopped."""
+
+import os
+import subprocess
+import tempfile
+
+ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum"
+RECORD_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Tavrel"
+RECORD_VALUE = "DonglePlugedIn"
+
+# Wine lists a device under Enum only when its key names a setup class.
+CLASS_GUIDS = {
+    "USB": "{36FC9E60-C465-11CF-8056-444553540000}",
+    "HID": "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}",
+}
+SYSTEM_CLASS = "{4D36E97D-E325-11CE-BFC1-08002BE10318}"
+
+# Wine takes the ANSI code page of a process from LANG.
+LOCALES = {1252: "en_US.UTF-8", 932: "ja_JP.UTF-8", 936: "zh_CN.UTF-8", 1251: "ru_RU.UTF-8"}
+
+
+def reg_hex(kind, data):
+    return f"hex({kind}):" + ",".join(f"{b:02x}" for b in data)
+
+
+def multi_sz(ids, terminated=True):
+    text = "".join(i + "\0" for i in ids) + "\0" if terminated else "\0".join(ids)
+    return text.encode("utf-16-le")
+
+
+def reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+class Prefix:
+    def __init__(self, path):
+        self.path = os.path.abspath(path)
+        self.env = dict(os.environ)
+        self.env.update(WINEPREFIX=self.path, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        LANG=LOCALES[1252], LC_ALL="")
+        self.env.pop("DISPLAY", None)
+        self.work = os.path.join(self.path, "planted.reg")
+        # Keys planted so far, kept in the prefix so that a run cut short is cleaned up by the
+        # next one.
+        self.planted_list = os.path.join(self.path, "planted.txt")
+        self.planted = set()
+        if os.path.exists(self.planted_list):
+            with open(self.planted_list, encoding="utf-8") as f:
+                self.planted = set(f.read().split("\n")) - {""}
+
+    def start(self):
+        """Creates the prefix when missing and keeps its wineserver running until stop()."""
+        os.makedirs(self.path, exist_ok=True)
+        # A server left lingering by an earlier run is not persistent: wait for it to end.
+        subprocess.run(["wineserver", "-w"], env=self.env, check=False)
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        # wineboot creates the prefix when missing and starts its services, which the server
+        # keeps; they must not hold the output of a later program open.
+        subprocess.run(["wineboot"], env=self.env, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def wine(self, args, codepage=1252):
+        """Runs a Windows program; returns its exit status, stdout bytes and stderr bytes. The
+        output goes through files, so a process it leaves behind cannot hold a pipe open."""
+        env = dict(self.env, LANG=LOCALES[codepage])
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            r = subprocess.run(["wine"] + args, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                               stderr=err, timeout=120)
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(r.args, r.returncode, out.read(), err.read())
+
+    def import_reg(self, lines):
+        text = "Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n"
+        with open(self.work, "w", encoding="utf-16") as f:
+            f.write(text)
+        with open(self.planted_list, "w", encoding="utf-8") as f:
+            f.write("\n".join(sorted(self.planted)))
+        r = self.wine(["reg", "import", self.work])
+        if r.returncode != 0:
+            raise RuntimeError("reg import failed: " + r.stderr.decode(errors="replace"))
+
+    def clear_lines(self):
+        """Lines that delete every key planted so far."""
+        lines = [f"[-{key}]" for key in sorted(self.planted)]
+        self.planted.clear()
+        return lines
+
+    def device_lines(self, instance_id, props):
+        """Lines that plant one device. props maps a value name to a .reg data text."""
+        enumerator, device, _ = instance_id.split("\\", 2)
+        self.planted.add(f"{ENUM}\\{enumerator}\\{device}")
+        lines = [f"[{ENUM}\\{instance_id}]",
+                 f'"ClassGUID"="{CLASS_GUIDS.get(enumerator.upper(), SYSTEM_CLASS)}"']
+        lines += [f'"{name}"={data}' for name, data in props.items()]
+        return lines + [""]
+
+    def record_lines(self, before):
+        """Lines that set the record as it should be before a run: a value, 'key' or 'absent'."""
+        lines = [f"[-{RECORD_KEY}]"]
+        if before != "absent":
+            lines.append(f"[{RECORD_KEY}]")
+            if before != "key":
+                lines.append(f'"{RECORD_VALUE}"=dword:{int(before):08x}')
+        return lines + [""]
+
+    def read_record(self):
+        """The record's value as an int, or None when it is missing; raises on a wrong type."""
+        r = self.wine(["reg", "query", RECORD_KEY.replace("HKEY_LOCAL_MACHINE", "HKLM"), "/v",
+                       RECORD_VALUE])
+        for line in r.stdout.decode(errors="replace").splitlines():
+            parts = line.split()
+            if len(parts) == 3 and parts[0] == RECORD_VALUE:
+                if parts[1] != "REG_DWORD":
+                    raise RuntimeError(f"record has type {parts[1]}")
+                return int(parts[2], 16)
+        return None

@@ -1,0 +1,160 @@
+#include "census/census.h"
+#include "census/identity.h"
+#include "platform/sim/sim.h"
+#include "tests/unit/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+struct CensusRun {
+    DWORD result;
+    DWORD nPresent;
+    std::string out;
+};
+
+// Runs the census as the program's entry does and captures what it prints.
+CensusRun RunCensus(DWORD nPresentBefore) {
+    CensusRun r{0, nPresentBefore, ""};
+    testing::internal::CaptureStdout();
+    r.result = CountPresentDongles(szDongleId, szAssocClassId, szDongleId2, &r.nPresent);
+    fflush(stdout);
+    r.out = testing::internal::GetCapturedStdout();
+    return r;
+}
+
+bool Asked(const std::string& prefix) {
+    const auto& events = sim::Events();
+    return std::any_of(events.begin(), events.end(),
+                       [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+}
+
+// The scenarios shared with the Wine tests.
+class CensusScenario : public testing::TestWithParam<Scenario> {};
+
+TEST_P(CensusScenario, PrintsReturnsAndRecordsAsDescribed) {
+    const Scenario& sc = GetParam();
+    PlantScenario(sc);
+    const CensusRun r = RunCensus(77);
+    EXPECT_EQ(Lines(r.out), sc.expect);
+    EXPECT_EQ(r.result, sc.result);
+    EXPECT_EQ(RecordText(), sc.record);
+    EXPECT_EQ(r.nPresent, sc.deviceListError ? 77u : sc.result);
+    EXPECT_EQ(sim::OpenDeviceSets(), 0);
+    EXPECT_EQ(sim::OpenKeys(), 0);
+    EXPECT_EQ(sim::BadHandleUses(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shared, CensusScenario,
+                         testing::ValuesIn(LoadScenarios(SCENARIO_DIR "/census.txt")),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                             std::string name = info.param.name;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+TEST(Census, ListsPresentDevicesOfAllClassesAndWritesOneDword) {
+    sim::Reset();
+    sim::AddDevice("USB\\VID_7B2E&PID_2F40\\1").hardwareIds =
+        sim::MultiSz({"USB\\VID_7B2E&PID_2F40"});
+    sim::SetValue(szRecordKey, "Other", {REG_SZ, std::string("kept", 5)});
+    RunCensus(0);
+    const std::vector<std::string> expected = {
+        "ClassDevs 6",
+        "Read USB\\VID_7B2E&PID_2F40\\1 1",
+        "Read USB\\VID_7B2E&PID_2F40\\1 2",
+        "CreateKey SYSTEM\\CurrentControlSet\\Services\\Tavrel",
+        "SetValue DonglePlugedIn 4 4",
+    };
+    EXPECT_EQ(sim::Events(), expected);
+    ASSERT_TRUE(sim::QueryValue(szRecordKey, "Other"));
+    EXPECT_EQ(sim::QueryValue(szRecordKey, "Other")->bytes, std::string("kept", 5));
+}
+
+TEST(Census, NoDeviceListTouchesNothing) {
+    sim::Reset();
+    sim::FailDeviceList(ERROR_ACCESS_DENIED);
+    sim::AddDevice("USB\\VID_7B2E&PID_2F40\\1").hardwareIds =
+        sim::MultiSz({"USB\\VID_7B2E&PID_2F40"});
+    const CensusRun r = RunCensus(42);
+    EXPECT_EQ(r.result, (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_EQ(r.nPresent, 42u);
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(Asked("Read"));
+    EXPECT_FALSE(Asked("CreateKey"));
+    EXPECT_FALSE(sim::KeyExists(szRecordKey));
+}
+
+TEST(Census, KeyThatCannotBeCreatedIsNeverWritten) {
+    sim::Reset();
+    sim::FailKeyCreation(ERROR_ACCESS_DENIED);
+    sim::AddDevice("USB\\VID_7B2E&PID_0B74\\1").hardwareIds =
+        sim::MultiSz({"USB\\VID_7B2E&PID_0B74"});
+    const CensusRun r = RunCensus(0);
+    EXPECT_EQ(r.result, 1u);
+    EXPECT_EQ(r.nPresent, 1u);
+    EXPECT_FALSE(Asked("SetValue"));
+    EXPECT_EQ(sim::BadHandleUses(), 0);
+}
+
+TEST(Census, NotPresentDeviceIsNeverRead) {
+    sim::Reset();
+    sim::Device& gone = sim::AddDevice("USB\\VID_7B2E&PID_2F40\\GONE");
+    gone.present = false;
+    gone.hardwareIds = sim::MultiSz({"USB\\VID_7B2E&PID_2F40"});
+    const CensusRun r = RunCensus(0);
+    EXPECT_EQ(r.result, 0u);
+    EXPECT_FALSE(Asked("Read USB\\VID_7B2E&PID_2F40\\GONE"));
+}
+
+// A malformed list with no NUL in the 260 bytes read is printed as those 260 bytes, no more.
+TEST(Census, UnterminatedListIsPrintedWithinTheBuffer) {
+    sim::Reset();
+    const std::string full = std::string("USB\\VID_7B2E&PID_2F40&") + std::string(238, 'X');
+    ASSERT_EQ(full.size(), 260u);
+    sim::AddDevice("USB\\VID_7B2E&PID_2F40\\1").hardwareIds = sim::Raw(full);
+    sim::AddDevice("USB\\VID_7B2E&PID_2F40\\2").compatibleIds =
+        sim::Raw(std::string("USB\\CLASS_EF&SUBCLASS_03&PROT_01") + std::string(228, 'Y'));
+    const CensusRun r = RunCensus(0);
+    EXPECT_EQ(r.result, 2u);
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], full);
+    EXPECT_EQ(lines[1].size(), 260u);
+}
+
+// Each read starts from a cleared buffer: a read that returns fewer bytes than the last cannot
+// leave an earlier device's identifier in front of the pattern test.
+TEST(Census, ShortReadNeverSeesAnEarlierIdentifier) {
+    sim::Reset();
+    sim::Device& first = sim::AddDevice("USB\\VID_1111&PID_0001\\1");
+    first.hardwareIds = sim::MultiSz({"USB\\VID_1111&PID_0001"});
+    first.compatibleIds = sim::MultiSz({"USB\\VID_7B2E&PID_2F40&MI_00"});
+    sim::AddDevice("USB\\VID_2222&PID_0002\\2").hardwareIds = sim::Raw("");
+    sim::Device& third = sim::AddDevice("USB\\VID_3333&PID_0003\\3");
+    third.hardwareIds = sim::MultiSz({"USB\\CLASS_EF&SUBCLASS_03&PROT_01"});
+    third.compatibleIds = sim::Raw("USB");
+    const CensusRun r = RunCensus(0);
+    EXPECT_EQ(r.result, 0u);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(Census, ListLongerThanTheBufferFailsTheReadWithTheRequiredSize) {
+    sim::Reset();
+    sim::AddDevice("USB\\VID_7B2E&PID_2F40\\1").hardwareIds =
+        sim::MultiSz({"USB\\VID_7B2E&PID_2F40", std::string(240, 'Z')});
+    HDEVINFO h = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA did = {};
+    did.cbSize = sizeof(did);
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(h, 0, &did));
+    char buffer[cbIdBuffer];
+    DWORD nSize = 0;
+    EXPECT_FALSE(ReadIdProperty(h, &did, SPDRP_HARDWAREID, buffer, &nSize));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(nSize, 22u + 241u + 1u);
+    SetupDiDestroyDeviceInfoList(h);
+}
+
+} // namespace

@@ -1,0 +1,39 @@
+// Scenarios described once as data (tests/scenarios/*.txt, format at the top of each file) and
+// run both here, on the simulated platform, and under Wine against the real program.
+#pragma once
+
+#include "platform/sim/sim.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct Scenario {
+    std::string name;
+    bool simOnly = false;
+    UINT codePage = 1252;
+    std::string recordBefore = "absent"; // a number, "key" or "absent"
+    DWORD deviceListError = 0;
+    LONG keyCreationError = 0;
+    std::vector<sim::Device> devices;
+    std::vector<std::string> expect; // in the scenario's code page
+    DWORD result = 0;
+    std::string record; // a number or "absent"
+};
+
+// Reads a scenario file; aborts the test program on a malformed one.
+std::vector<Scenario> LoadScenarios(const std::string& path);
+
+// Builds the scenario's device tree, record and injected failures on a reset platform.
+void PlantScenario(const Scenario& sc);
+
+// The record after a run as the scenario writes it: a number or "absent".
+std::string RecordText();
+
+// Splits program output into lines (each ended by "\n").
+std::vector<std::string> Lines(const std::string& output);
+
+// Names a scenario in test output.
+inline void PrintTo(const Scenario& sc, std::ostream* os) {
+    *os << sc.name;
+}
