@@ -9,7 +9,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scenarios  # noqa: E402
-import wine_census  # noqa: E402
+import wine_scenarios  # noqa: E402
 import winetest  # noqa: E402
 
 
@@ -21,7 +21,7 @@ def main():
             chosen = [sc for sc in scenarios.load(sys.argv[3]) if sc.name == sys.argv[4]]
             if not chosen:
                 sys.exit(f"no scenario {sys.argv[4]}")
-            wine_census.plant(prefix, chosen[0])
+            wine_scenarios.plant(prefix, chosen[0])
         else:
             prefix.import_reg(prefix.clear_lines())
     finally:

@@ -28,7 +28,7 @@ class Device:
     def __init__(self, instance_id):
         self.instance_id = instance_id
         self.props = {}  # "hardware" / "compatible" -> Property
-        self.sim_only = False
+        self.interfaces = []  # (class GUID text, linked)
 
 
 class Scenario:
@@ -41,6 +41,7 @@ class Scenario:
         self.expect = []
         self.result = None
         self.record = None
+        self.run = None  # for the device module: the interface class and the operations
 
 
 def load(path):
@@ -77,6 +78,10 @@ def load(path):
                 dev.props[word[:-3]] = Property("sz", [expand(rest)])
             elif word in ("hardware-unterminated", "compatible-unterminated"):
                 dev.props[word.split("-")[0]] = Property("unterminated", id_list(rest))
+            elif word in ("interface", "interface-unlinked"):
+                dev.interfaces.append((rest, word == "interface"))
+            elif word == "run":
+                cur.run = rest.split()
             elif word in SIM_ONLY_WORDS:
                 pass
             elif word == "expect":

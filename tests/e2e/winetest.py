@@ -6,6 +6,7 @@ import subprocess
 import tempfile
 
 ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum"
+DEVICE_CLASSES = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\DeviceClasses"
 RECORD_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Tavrel"
 RECORD_VALUE = "DonglePlugedIn"
 
@@ -99,6 +100,18 @@ class Prefix:
                  f'"ClassGUID"="{CLASS_GUIDS.get(enumerator.upper(), SYSTEM_CLASS)}"']
         lines += [f'"{name}"={data}' for name, data in props.items()]
         return lines + [""]
+
+    def interface_lines(self, instance_id, guid, linked):
+        """Lines that plant one device interface of class guid ("{...}"); Wine lists a linked
+        one as present."""
+        guid = guid.lower()
+        link = instance_id.replace("\\", "#") + "#" + guid
+        key = f"{DEVICE_CLASSES}\\{guid}\\##?#{link}"
+        symbolic_link = reg_string("\\\\?\\" + link)
+        self.planted.add(key)
+        return [f"[{key}]", f'"DeviceInstance"={reg_string(instance_id)}', "",
+                f"[{key}\\#]", f'"SymbolicLink"={symbolic_link}', "",
+                f"[{key}\\#\\Control]", f'"Linked"=dword:{1 if linked else 0:08x}', ""]
 
     def record_lines(self, before):
         """Lines that set the record as it should be before a run: a value, 'key' or 'absent'."""

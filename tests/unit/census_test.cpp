@@ -49,11 +49,7 @@ TEST_P(CensusScenario, PrintsReturnsAndRecordsAsDescribed) {
 
 INSTANTIATE_TEST_SUITE_P(Shared, CensusScenario,
                          testing::ValuesIn(LoadScenarios(SCENARIO_DIR "/census.txt")),
-                         [](const testing::TestParamInfo<Scenario>& info) {
-                             std::string name = info.param.name;
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+                         ScenarioName);
 
 TEST(Census, ListsPresentDevicesOfAllClassesAndWritesOneDword) {
     sim::Reset();

@@ -1,12 +1,15 @@
 #include "tests/unit/scenario.h"
 
 #include "census/census.h"
+#include "tests/support/control_ops.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iconv.h>
 #include <iostream>
 #include <regex>
+#include <sstream>
 
 namespace {
 
@@ -103,7 +106,8 @@ std::vector<Scenario> LoadScenarios(const std::string& path) {
         Scenario& sc = all.back();
         sim::Device* dev = sc.devices.empty() ? nullptr : &sc.devices.back();
         const bool deviceWord = word.rfind("hardware", 0) == 0 ||
-                                word.rfind("compatible", 0) == 0 || word == "not-present";
+                                word.rfind("compatible", 0) == 0 ||
+                                word.rfind("interface", 0) == 0 || word == "not-present";
         if (deviceWord && dev == nullptr) {
             Malformed(path, n, "'" + word + "' outside a device");
         }
@@ -125,6 +129,22 @@ std::vector<Scenario> LoadScenarios(const std::string& path) {
         } else if (word == "hardware-unterminated" || word == "compatible-unterminated") {
             (word == "hardware-unterminated" ? dev->hardwareIds : dev->compatibleIds) =
                 Unterminated(IdList(rest, sc.codePage));
+        } else if (word == "interface" || word == "interface-unlinked") {
+            GUID guid;
+            if (!ParseGuid(rest.c_str(), &guid)) {
+                Malformed(path, n, "not a GUID: " + rest);
+            }
+            dev->interfaces.push_back(guid);
+            if (word == "interface-unlinked") {
+                dev->enabled = false;
+            } else if (!dev->enabled) {
+                Malformed(path, n, "linked and unlinked interfaces on one device");
+            }
+        } else if (word == "run") {
+            std::istringstream words(rest);
+            for (std::string w; words >> w;) {
+                sc.run.push_back(w);
+            }
         } else if (word == "not-present") {
             dev->present = false;
         } else if (word == "hardware-fails") {
@@ -189,4 +209,10 @@ std::vector<std::string> Lines(const std::string& output) {
         lines.push_back(output.substr(start) + "<no newline>");
     }
     return lines;
+}
+
+std::string ScenarioName(const testing::TestParamInfo<Scenario>& info) {
+    std::string name = info.param.name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
 }

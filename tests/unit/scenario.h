@@ -4,6 +4,8 @@
 
 #include "platform/sim/sim.h"
 
+#include <gtest/gtest.h>
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -18,7 +20,8 @@ struct Scenario {
     std::vector<sim::Device> devices;
     std::vector<std::string> expect; // in the scenario's code page
     DWORD result = 0;
-    std::string record; // a number or "absent"
+    std::string record;           // a number or "absent"
+    std::vector<std::string> run; // device module: the interface class, then the operations
 };
 
 // Reads a scenario file; aborts the test program on a malformed one.
@@ -32,6 +35,9 @@ std::string RecordText();
 
 // Splits program output into lines (each ended by "\n").
 std::vector<std::string> Lines(const std::string& output);
+
+// Test names for scenarios run as parameterized tests.
+std::string ScenarioName(const testing::TestParamInfo<Scenario>& info);
 
 // Names a scenario in test output.
 inline void PrintTo(const Scenario& sc, std::ostream* os) {

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Runs the census scenarios against the real donglecensus.exe under Wine: plants each scenario's
-devices and record in one project-local prefix, runs the program and checks its exact stdout bytes,
-its exit status and the record read back.
+"""Runs scenarios under Wine against the real programs: plants each scenario's devices, device
+interfaces and record in one project-local prefix, runs the program and checks its exact stdout
+bytes. A census scenario runs donglecensus.exe and also checks its exit status and the record
+read back; a scenario with a "run" line runs the device module's test program instead.
 
-usage: wine_census.py EXE PREFIX SCENARIO_FILE [NAME ...]"""
+usage: wine_scenarios.py CENSUS_EXE CONTROL_PROBE_EXE PREFIX SCENARIO_FILE [NAME ...]"""
 
 import os
 import sys
@@ -27,17 +28,23 @@ def plant(prefix, sc):
             if which in dev.props:
                 props[name] = property_data(dev.props[which])
         lines += prefix.device_lines(dev.instance_id, props)
+        for guid, linked in dev.interfaces:
+            lines += prefix.interface_lines(dev.instance_id, guid, linked)
     prefix.import_reg(lines)
 
 
-def check(prefix, exe, sc):
+def check(prefix, census_exe, probe_exe, sc):
     """Returns a list of failures (empty when the scenario passed)."""
     plant(prefix, sc)
-    r = prefix.wine([exe], codepage=sc.codepage)
+    r = prefix.wine([probe_exe] + sc.run if sc.run else [census_exe], codepage=sc.codepage)
     wanted = b"".join(line.encode(f"cp{sc.codepage}") + b"\r\n" for line in sc.expect)
     failures = []
     if r.stdout != wanted:
         failures.append(f"stdout {r.stdout!r}, wanted {wanted!r}")
+    if sc.run:
+        if r.returncode != 0:
+            failures.append(f"exit status {r.returncode}: {r.stderr!r}")
+        return failures
     if r.returncode != sc.result % 256:
         failures.append(f"exit status {r.returncode}, wanted {sc.result % 256}")
     record = prefix.read_record()
@@ -48,8 +55,8 @@ def check(prefix, exe, sc):
 
 
 def main():
-    exe, prefix_dir, path = sys.argv[1:4]
-    names = set(sys.argv[4:])
+    census_exe, probe_exe, prefix_dir, path = sys.argv[1:5]
+    names = set(sys.argv[5:])
     prefix = winetest.Prefix(prefix_dir)
     prefix.start()
     passed = failed = skipped = 0
@@ -60,7 +67,7 @@ def main():
             if sc.sim_only:
                 skipped += 1
                 continue
-            failures = check(prefix, exe, sc)
+            failures = check(prefix, census_exe, probe_exe, sc)
             if failures:
                 failed += 1
                 print(f"FAIL {sc.name}")

@@ -1,0 +1,160 @@
+#include "control/control.h"
+
+#include "census/identity.h"
+
+// Size of the list-detail record in the 32-bit ANSI layout, as the platform checks it.
+static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_LIST_DETAIL_DATA_A) == 287,
+              "SP_DEVINFO_LIST_DETAIL_DATA_A must keep its 32-bit layout");
+
+enum { cchMinGrandparentId = 6, dwDisablePauseMs = 2000 };
+
+// Fills did with the device of one interface and tells whether that device is to be switched:
+// a dongle node (first hardware ID with the primary pattern) whose grandparent has an instance
+// ID of at least cchMinGrandparentId characters. A device whose identity or ancestry cannot be
+// read is passed over: only positively identified nodes are ever switched.
+static bool IsSwitchableDongle(HDEVINFO hDevInfo, PSP_DEVICE_INTERFACE_DATA pInterfaceData,
+                               PSP_DEVINFO_DATA pDid, char* buffer) {
+    DEVINST devInstParent = 0;
+
+    // Without a detail buffer the call fails by design; it has filled did only when it fails
+    // for want of that buffer.
+    if (!SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, NULL, 0, NULL, pDid) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return false;
+    }
+    if (!ReadIdProperty(hDevInfo, pDid, SPDRP_HARDWAREID, buffer, NULL) ||
+        !MatchesIdPrefix(buffer, szDongleId)) {
+        return false;
+    }
+    if (CM_Get_Parent(&devInstParent, pDid->DevInst, 0) != CR_SUCCESS ||
+        CM_Get_Parent(&devInstParent, devInstParent, 0) != CR_SUCCESS) {
+        return false;
+    }
+    memset(buffer, 0, cbIdBuffer);
+    if (CM_Get_Device_IDA(devInstParent, buffer, cbIdBuffer, 0) != CR_SUCCESS) {
+        return false;
+    }
+    return memchr(buffer, '\0', cchMinGrandparentId) == NULL;
+}
+
+// Asks the class installer for one state change of one device, pausing dwPauseMs between the
+// accepted parameters and the call. True when the installer reports the change made.
+static bool ChangeState(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, DWORD dwStateChange,
+                        DWORD dwScope, DWORD dwPauseMs) {
+    SP_PROPCHANGE_PARAMS spPropChangeParams;
+
+    memset(&spPropChangeParams, 0, sizeof(spPropChangeParams));
+    spPropChangeParams.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
+    spPropChangeParams.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
+    spPropChangeParams.StateChange = dwStateChange;
+    spPropChangeParams.Scope = dwScope;
+    spPropChangeParams.HwProfile = 0;
+    if (!SetupDiSetClassInstallParamsA(hDevInfo, pDid, &spPropChangeParams.ClassInstallHeader,
+                                       sizeof(spPropChangeParams))) {
+        return false;
+    }
+    if (dwPauseMs != 0) {
+        Sleep(dwPauseMs);
+    }
+    return SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, hDevInfo, pDid) != FALSE;
+}
+
+static int SwitchDongles(GUID interfaceClass, bool bEnable) {
+    DWORD dwIndex = 0;
+    int changed = 0;
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    SP_DEVINFO_DATA did;
+    char buffer[cbIdBuffer];
+    HDEVINFO hDevInfo;
+
+    memset(&did, 0, sizeof(did));
+    did.cbSize = sizeof(did);
+    memset(buffer, 0, sizeof(buffer));
+
+    // Interfaces of a disabled device are not present: re-enabling has to ask for all.
+    hDevInfo = SetupDiGetClassDevsA(&interfaceClass, NULL, NULL,
+                                    bEnable ? DIGCF_DEVICEINTERFACE
+                                            : DIGCF_DEVICEINTERFACE | DIGCF_PRESENT);
+    if (hDevInfo == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    memset(&interfaceData, 0, sizeof(interfaceData));
+    interfaceData.cbSize = sizeof(interfaceData);
+
+    for (dwIndex = 0;
+         SetupDiEnumDeviceInterfaces(hDevInfo, NULL, &interfaceClass, dwIndex, &interfaceData);
+         dwIndex++) {
+        if (!IsSwitchableDongle(hDevInfo, &interfaceData, &did, buffer)) {
+            continue;
+        }
+        if (bEnable) {
+            // Only the configuration-specific enable counts; the global one may fail harmlessly.
+            ChangeState(hDevInfo, &did, DICS_ENABLE, DICS_FLAG_GLOBAL, 0);
+            if (ChangeState(hDevInfo, &did, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC, 0)) {
+                changed++;
+            }
+        } else if (ChangeState(hDevInfo, &did, DICS_DISABLE, DICS_FLAG_GLOBAL, dwDisablePauseMs)) {
+            changed++;
+        }
+    }
+
+    SetupDiDestroyDeviceInfoList(hDevInfo);
+    return changed;
+}
+
+int DisableDongles(GUID interfaceClass) {
+    return SwitchDongles(interfaceClass, false);
+}
+
+int EnableDongles(GUID interfaceClass) {
+    return SwitchDongles(interfaceClass, true);
+}
+
+DWORD QueryDongleStatus(DWORD* pnFound, DWORD* pnDisabled) {
+    DWORD dwIndex = 0;
+    DWORD nFound = 0;
+    DWORD nDisabled = 0;
+    SP_DEVINFO_DATA did;
+    char buffer[cbIdBuffer];
+    DWORD nSize = 0;
+    SP_DEVINFO_LIST_DETAIL_DATA_A devInfoListDetail;
+    ULONG status = 0;
+    ULONG problem = 0;
+    HDEVINFO hDevInfo;
+
+    memset(&did, 0, sizeof(did));
+    did.cbSize = sizeof(did);
+    memset(buffer, 0, sizeof(buffer));
+    memset(&devInfoListDetail, 0, sizeof(devInfoListDetail));
+
+    hDevInfo = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (hDevInfo == INVALID_HANDLE_VALUE) {
+        return GetLastError();
+    }
+
+    for (dwIndex = 0; SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &did); dwIndex++) {
+        if (!ReadIdProperty(hDevInfo, &did, SPDRP_HARDWAREID, buffer, &nSize) ||
+            !MatchesIdPrefix(buffer, szDongleId)) {
+            continue;
+        }
+        status = 0;
+        problem = 0;
+        devInfoListDetail.cbSize = sizeof(devInfoListDetail);
+        if (!SetupDiGetDeviceInfoListDetailA(hDevInfo, &devInfoListDetail)) {
+            continue;
+        }
+        if (CM_Get_DevNode_Status_Ex(&status, &problem, did.DevInst, 0,
+                                     devInfoListDetail.RemoteMachineHandle) != CR_SUCCESS) {
+            continue;
+        }
+        nFound++;
+        if ((status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_DISABLED) {
+            nDisabled++;
+        }
+    }
+
+    SetupDiDestroyDeviceInfoList(hDevInfo);
+    *pnFound = nFound;
+    *pnDisabled = nDisabled;
+    return ERROR_SUCCESS;
+}

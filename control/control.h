@@ -1,0 +1,26 @@
+// The device module's control operations: switching the dongle's nodes of one device-interface
+// class off and on again through the class installer, and counting present and disabled dongle
+// nodes. The program's entry does not call them.
+#pragma once
+
+#include "platform/platform.h"
+
+// Disables, through the class installer, the present devices exposing an interface of
+// interfaceClass that are positively identified as dongle nodes: the first hardware ID begins
+// with the primary pattern and the instance ID of the node's grandparent has at least 6
+// characters. Pauses 2000 ms before each class-installer call. Returns the number of interfaces
+// whose device the installer reported as changed (a device with several interfaces of the class
+// is handled, and counted, once per interface), or -1 when the device list cannot be had.
+int DisableDongles(GUID interfaceClass);
+
+// Re-enables the same selection among all devices exposing an interface of interfaceClass, the
+// ones not present included (a disabled device's interfaces are not present). Each selected
+// interface gets a global enable and then a configuration-specific enable; the result counts the
+// interfaces whose second enable succeeded. Returns -1 when the device list cannot be had.
+int EnableDongles(GUID interfaceClass);
+
+// Counts the present nodes whose first hardware ID begins with the primary pattern and whose
+// status can be read (*pnFound), and among them those disabled: problem bit set with problem
+// number CM_PROB_DISABLED (*pnDisabled). Returns ERROR_SUCCESS, or the platform's error code when
+// the device list cannot be had, with both outputs left as they were.
+DWORD QueryDongleStatus(DWORD* pnFound, DWORD* pnDisabled);

@@ -1,0 +1,290 @@
+#include "control/control.h"
+#include "census/identity.h"
+#include "platform/sim/sim.h"
+#include "tests/support/control_ops.h"
+#include "tests/unit/scenario.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const GUID kUsbDevice = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+const GUID kHid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+const char kController[] = "PCI\\VEN_8086&DEV_A36D\\3&11583659&0&A0";
+const char kHub[] = "USB\\ROOT_HUB30\\4&2A1B3C&0&0";
+const char kDongle[] = "USB\\VID_7B2E&PID_2F40\\5&1A2B3C4D&0&2";
+const char kDongleMi[] = "USB\\VID_7B2E&PID_2F40&MI_00\\6&3C4D5E&0&0000";
+
+// The scenarios shared with the Wine tests.
+class ControlScenario : public testing::TestWithParam<Scenario> {};
+
+TEST_P(ControlScenario, PrintsAsDescribed) {
+    const Scenario& sc = GetParam();
+    PlantScenario(sc);
+    GUID interfaceClass;
+    ASSERT_TRUE(ParseGuid(sc.run.at(0).c_str(), &interfaceClass));
+    std::vector<const char*> ops;
+    for (size_t i = 1; i < sc.run.size(); i++) {
+        ops.push_back(sc.run[i].c_str());
+    }
+    testing::internal::CaptureStdout();
+    const bool known = RunControlOps(interfaceClass, (int)ops.size(), ops.data());
+    fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(known);
+    EXPECT_EQ(Lines(out), sc.expect);
+    EXPECT_TRUE(sim::Changes().empty());
+    EXPECT_EQ(sim::OpenDeviceSets(), 0);
+    EXPECT_EQ(sim::BadHandleUses(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shared, ControlScenario,
+                         testing::ValuesIn(LoadScenarios(SCENARIO_DIR "/control.txt")),
+                         ScenarioName);
+
+// A host controller at the root of the tree with a hub below it: a node on the hub has the
+// controller as its grandparent. The controller is node 0, the node a failed parent lookup
+// stores, so an ignored failure would select the device.
+class Control : public testing::Test {
+  protected:
+    void SetUp() override {
+        sim::Reset();
+        sim::AddDevice(kController).hardwareIds = sim::MultiSz({"PCI\\VEN_8086&DEV_A36D"});
+        sim::Device& hub = sim::AddDevice(kHub);
+        hub.hardwareIds = sim::MultiSz({"USB\\ROOT_HUB30"});
+        hub.parent = kController;
+    }
+
+    void TearDown() override {
+        EXPECT_EQ(sim::OpenDeviceSets(), 0);
+        EXPECT_EQ(sim::BadHandleUses(), 0);
+    }
+
+    static sim::Device& AddNode(const std::string& id, const std::string& hardwareId,
+                                const std::string& parent = kHub,
+                                std::vector<GUID> interfaces = {kUsbDevice}) {
+        sim::Device& d = sim::AddDevice(id);
+        d.hardwareIds = sim::MultiSz({hardwareId, "USB\\VID_7B2E"});
+        d.parent = parent;
+        d.interfaces = interfaces;
+        return d;
+    }
+
+    // The composite dongle: the device on the hub, its interface node below it.
+    static void AddCompositeDongle() {
+        AddNode(kDongle, "USB\\VID_7B2E&PID_2F40&REV_0100");
+        AddNode(kDongleMi, "USB\\VID_7B2E&PID_2F40&REV_0100&MI_00", kDongle);
+    }
+
+    static std::vector<std::string> Touched() {
+        std::vector<std::string> ids;
+        for (const sim::Change& c : sim::Changes()) {
+            ids.push_back(c.instanceId);
+        }
+        return ids;
+    }
+
+    // The calls that change state, with the pauses between them.
+    static std::vector<std::string> Switching() {
+        std::vector<std::string> lines;
+        for (const std::string& e : sim::Events()) {
+            if (e.rfind("Params", 0) == 0 || e.rfind("Sleep", 0) == 0 ||
+                e.rfind("Install", 0) == 0) {
+                lines.push_back(e);
+            }
+        }
+        return lines;
+    }
+
+    static std::pair<DWORD, DWORD> Status() {
+        DWORD nFound = 99;
+        DWORD nDisabled = 99;
+        EXPECT_EQ(QueryDongleStatus(&nFound, &nDisabled), (DWORD)ERROR_SUCCESS);
+        return {nFound, nDisabled};
+    }
+};
+
+// Selection
+
+TEST_F(Control, SwitchesOnlyPrimaryPatternNodesOfTheInterfaceClass) {
+    AddNode(kDongle, "USB\\VID_7B2E&PID_2F40&REV_0100");
+    AddNode("USB\\VID_7B2E&PID_0B74\\5&1&0&1", "USB\\VID_7B2E&PID_0B74&REV_0100");
+    sim::Device& cls = AddNode("USB\\VID_1234&PID_0001\\5&2&0&1", "USB\\VID_1234&PID_0001");
+    cls.compatibleIds = sim::MultiSz({"USB\\Class_EF&SubClass_03&Prot_01"});
+    AddNode("USB\\VID_7B2E&PID_2F40\\5&3&0&1", "USB\\VID_7B2E&PID_2F40", kHub, {kHid});
+    EXPECT_EQ(DisableDongles(kUsbDevice), 1);
+    EXPECT_EQ(Touched(), std::vector<std::string>{kDongle});
+}
+
+TEST_F(Control, GrandparentNeedsAnInstanceIdOfSixCharacters) {
+    for (const char* grandparent : {"A\\B\\C", "A\\B\\CD"}) {
+        sim::AddDevice(grandparent);
+        AddNode(std::string(grandparent) + "-HUB", "USB\\ROOT_HUB", grandparent);
+        AddNode(std::string("USB\\VID_7B2E&PID_2F40\\") + grandparent + "-DONGLE",
+                "USB\\VID_7B2E&PID_2F40", std::string(grandparent) + "-HUB");
+    }
+    EXPECT_EQ(DisableDongles(kUsbDevice), 1);
+    EXPECT_EQ(Touched(), std::vector<std::string>{"USB\\VID_7B2E&PID_2F40\\A\\B\\CD-DONGLE"});
+}
+
+TEST_F(Control, DeviceWithoutReadableHardwareIdsIsNeverSwitched) {
+    AddNode("USB\\VID_7B2E&PID_2F40\\5&1&0&1", "USB\\VID_7B2E&PID_2F40").hardwareIdsError =
+        ERROR_NOT_ENOUGH_MEMORY;
+    AddNode("USB\\VID_7B2E&PID_2F40\\5&2&0&1", "USB\\VID_7B2E&PID_2F40").hardwareIds.reset();
+    EXPECT_EQ(DisableDongles(kUsbDevice), 0);
+    EXPECT_EQ(EnableDongles(kUsbDevice), 0);
+    EXPECT_TRUE(sim::Changes().empty());
+}
+
+TEST_F(Control, FailedParentOrInstanceIdLookupPassesTheDeviceOver) {
+    AddNode("USB\\VID_7B2E&PID_2F40\\NOPARENT", "USB\\VID_7B2E&PID_2F40").parentResult =
+        CR_NO_SUCH_DEVNODE;
+    sim::AddDevice("USB\\HUB\\NOGRANDPARENT").parentResult = CR_FAILURE;
+    AddNode("USB\\VID_7B2E&PID_2F40\\NOGRANDPARENT", "USB\\VID_7B2E&PID_2F40",
+            "USB\\HUB\\NOGRANDPARENT");
+    sim::AddDevice("PCI\\NOID\\0").idResult = CR_FAILURE;
+    AddNode("USB\\HUB\\NOID", "USB\\HUB", "PCI\\NOID\\0");
+    AddNode("USB\\VID_7B2E&PID_2F40\\NOID", "USB\\VID_7B2E&PID_2F40", "USB\\HUB\\NOID");
+    EXPECT_EQ(DisableDongles(kUsbDevice), 0);
+    EXPECT_EQ(EnableDongles(kUsbDevice), 0);
+    EXPECT_TRUE(sim::Changes().empty());
+}
+
+// State changes
+
+TEST_F(Control, DisablePausesBeforeEachClassInstallerCall) {
+    AddCompositeDongle();
+    EXPECT_EQ(DisableDongles(kUsbDevice), 2);
+    const std::string d = kDongle;
+    const std::string mi = kDongleMi;
+    const std::vector<std::string> expected = {
+        "Params " + d + " 2 1 0 ok",  "Sleep 2000", "Install " + d + " 2 1 ok",
+        "Params " + mi + " 2 1 0 ok", "Sleep 2000", "Install " + mi + " 2 1 ok",
+    };
+    EXPECT_EQ(Switching(), expected);
+    EXPECT_EQ(sim::FindDevice(kDongle)->status & DN_HAS_PROBLEM, (ULONG)DN_HAS_PROBLEM);
+    EXPECT_EQ(sim::FindDevice(kDongle)->problem, (ULONG)CM_PROB_DISABLED);
+}
+
+TEST_F(Control, DisableCountsOncePerInterface) {
+    AddNode(kDongle, "USB\\VID_7B2E&PID_2F40", kHub, {kUsbDevice, kHid, kUsbDevice});
+    EXPECT_EQ(DisableDongles(kUsbDevice), 2);
+    EXPECT_EQ(Touched(), (std::vector<std::string>{kDongle, kDongle}));
+}
+
+TEST_F(Control, DisableCountsOnlyWhatTheInstallerChanged) {
+    AddNode("USB\\VID_7B2E&PID_2F40\\REFUSES", "USB\\VID_7B2E&PID_2F40")
+        .installerErrors[{DICS_DISABLE, DICS_FLAG_GLOBAL}] = ERROR_NOT_DISABLEABLE;
+    AddNode("USB\\VID_7B2E&PID_2F40\\REJECTS", "USB\\VID_7B2E&PID_2F40")
+        .paramsErrors[{DICS_DISABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_PARAMETER;
+    EXPECT_EQ(DisableDongles(kUsbDevice), 0);
+    const std::vector<std::string> expected = {
+        "Params USB\\VID_7B2E&PID_2F40\\REFUSES 2 1 0 ok",
+        "Sleep 2000",
+        "Install USB\\VID_7B2E&PID_2F40\\REFUSES 2 1 E0000231",
+        "Params USB\\VID_7B2E&PID_2F40\\REJECTS 2 1 0 57",
+    };
+    EXPECT_EQ(Switching(), expected);
+}
+
+TEST_F(Control, EnableAsksGlobalThenConfigSpecificWithoutPause) {
+    AddNode(kDongle, "USB\\VID_7B2E&PID_2F40");
+    EXPECT_EQ(EnableDongles(kUsbDevice), 1);
+    const std::string d = kDongle;
+    const std::vector<std::string> expected = {
+        "Params " + d + " 1 1 0 ok",
+        "Install " + d + " 1 1 ok",
+        "Params " + d + " 1 2 0 ok",
+        "Install " + d + " 1 2 ok",
+    };
+    EXPECT_EQ(Switching(), expected);
+    EXPECT_TRUE(sim::Sleeps().empty());
+}
+
+TEST_F(Control, EnableCountsTheConfigSpecificChangeOnly) {
+    AddNode("USB\\VID_7B2E&PID_2F40\\GLOBALFAILS", "USB\\VID_7B2E&PID_2F40")
+        .installerErrors[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
+    AddNode("USB\\VID_7B2E&PID_2F40\\GLOBALREJECTED", "USB\\VID_7B2E&PID_2F40")
+        .paramsErrors[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_PARAMETER;
+    AddNode("USB\\VID_7B2E&PID_2F40\\CONFIGFAILS", "USB\\VID_7B2E&PID_2F40")
+        .installerErrors[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_CLASS_INSTALLER;
+    AddNode("USB\\VID_7B2E&PID_2F40\\CONFIGREJECTED", "USB\\VID_7B2E&PID_2F40")
+        .paramsErrors[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_PARAMETER;
+    EXPECT_EQ(EnableDongles(kUsbDevice), 2);
+    int made = 0;
+    for (const sim::Change& c : sim::Changes()) {
+        made += c.made && c.scope == DICS_FLAG_CONFIGSPECIFIC;
+    }
+    EXPECT_EQ(made, 2);
+    EXPECT_EQ(sim::Changes().size(), 6u);
+}
+
+// Present and not-present interfaces
+
+TEST_F(Control, DisableSeesPresentInterfacesAndEnableSeesAll) {
+    AddNode("USB\\VID_7B2E&PID_2F40\\ON", "USB\\VID_7B2E&PID_2F40");
+    AddNode("USB\\VID_7B2E&PID_2F40\\OFF", "USB\\VID_7B2E&PID_2F40").enabled = false;
+    AddNode("USB\\VID_7B2E&PID_2F40\\GONE", "USB\\VID_7B2E&PID_2F40").present = false;
+    EXPECT_EQ(DisableDongles(kUsbDevice), 1);
+    EXPECT_EQ(Touched(), std::vector<std::string>{"USB\\VID_7B2E&PID_2F40\\ON"});
+    EXPECT_EQ(EnableDongles(kUsbDevice), 3);
+    EXPECT_EQ(sim::Events().at(0), "ClassDevs 18");
+}
+
+TEST_F(Control, DisableAndEnableRoundTrip) {
+    AddCompositeDongle();
+    EXPECT_EQ(Status(), std::make_pair(2u, 0u));
+    EXPECT_EQ(DisableDongles(kUsbDevice), 2);
+    EXPECT_EQ(Status(), std::make_pair(2u, 2u));
+    // The disabled nodes' interfaces are gone from the present list.
+    EXPECT_EQ(DisableDongles(kUsbDevice), 0);
+    EXPECT_EQ(EnableDongles(kUsbDevice), 2);
+    EXPECT_EQ(Status(), std::make_pair(2u, 0u));
+}
+
+// Status query
+
+TEST_F(Control, StatusCountsDisabledOnlyWithProblemBitAndProblem22) {
+    auto add = [](const char* id, ULONG status, ULONG problem) {
+        sim::Device& d = AddNode(id, "USB\\VID_7B2E&PID_2F40");
+        d.status = status;
+        d.problem = problem;
+    };
+    add("USB\\VID_7B2E&PID_2F40\\BIT-ONLY", DN_HAS_PROBLEM, 21);
+    add("USB\\VID_7B2E&PID_2F40\\22-ONLY", DN_STARTED, CM_PROB_DISABLED);
+    add("USB\\VID_7B2E&PID_2F40\\BOTH", DN_HAS_PROBLEM, CM_PROB_DISABLED);
+    EXPECT_EQ(Status(), std::make_pair(3u, 1u));
+}
+
+TEST_F(Control, StatusPassesOverNodesWhoseReadsFail) {
+    AddNode("USB\\VID_7B2E&PID_2F40\\OK", "USB\\VID_7B2E&PID_2F40");
+    AddNode("USB\\VID_7B2E&PID_2F40\\NOSTATUS", "USB\\VID_7B2E&PID_2F40").statusResult = CR_FAILURE;
+    AddNode("USB\\VID_7B2E&PID_2F40\\NOIDS", "USB\\VID_7B2E&PID_2F40").hardwareIdsError =
+        ERROR_INVALID_DATA;
+    AddNode("USB\\VID_7B2E&PID_2F40\\GONE", "USB\\VID_7B2E&PID_2F40").present = false;
+    EXPECT_EQ(Status(), std::make_pair(1u, 0u));
+    EXPECT_NE(std::find(sim::Events().begin(), sim::Events().end(),
+                        "Status USB\\VID_7B2E&PID_2F40\\OK machine=list"),
+              sim::Events().end());
+    sim::FailListDetail(ERROR_INVALID_USER_BUFFER);
+    EXPECT_EQ(Status(), std::make_pair(0u, 0u));
+}
+
+// Failure results
+
+TEST_F(Control, NoDeviceListIsReportedAndTouchesNothing) {
+    AddCompositeDongle();
+    sim::FailDeviceList(ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(DisableDongles(kUsbDevice), -1);
+    EXPECT_EQ(EnableDongles(kUsbDevice), -1);
+    DWORD nFound = 7;
+    DWORD nDisabled = 8;
+    EXPECT_EQ(QueryDongleStatus(&nFound, &nDisabled), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(nFound, 7u);
+    EXPECT_EQ(nDisabled, 8u);
+    EXPECT_TRUE(sim::Changes().empty());
+}
+
+} // namespace
