@@ -19,10 +19,9 @@ DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const
     char buffer[cbIdBuffer];
     DWORD nSize = 0;
     char szBuf[cbIdBuffer];
-    HKEY hk;
-    DWORD dwDisp;
-    DWORD dwData = 0;
-    HDEVINFO hDevInfo;
+    HKEY hk = NULL;
+    DWORD dwDisp = 0;
+    HDEVINFO hDevInfo = INVALID_HANDLE_VALUE;
 
     memset(&did, 0, sizeof(did));
     did.cbSize = sizeof(did);
@@ -59,7 +58,7 @@ DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const
     // Only a key that was really created or opened is written and closed.
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, szBuf, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                         NULL, &hk, &dwDisp) == ERROR_SUCCESS) {
-        dwData = nCount;
+        const DWORD dwData = nCount;
         RegSetValueExA(hk, szRecordValue, 0, REG_DWORD, (const BYTE*)&dwData, sizeof(dwData));
         RegCloseKey(hk);
     }

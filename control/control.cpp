@@ -65,7 +65,7 @@ static int SwitchDongles(GUID interfaceClass, bool bEnable) {
     SP_DEVICE_INTERFACE_DATA interfaceData;
     SP_DEVINFO_DATA did;
     char buffer[cbIdBuffer];
-    HDEVINFO hDevInfo;
+    HDEVINFO hDevInfo = INVALID_HANDLE_VALUE;
 
     memset(&did, 0, sizeof(did));
     did.cbSize = sizeof(did);
@@ -120,7 +120,7 @@ DWORD QueryDongleStatus(DWORD* pnFound, DWORD* pnDisabled) {
     SP_DEVINFO_LIST_DETAIL_DATA_A devInfoListDetail;
     ULONG status = 0;
     ULONG problem = 0;
-    HDEVINFO hDevInfo;
+    HDEVINFO hDevInfo = INVALID_HANDLE_VALUE;
 
     memset(&did, 0, sizeof(did));
     did.cbSize = sizeof(did);

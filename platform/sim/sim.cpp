@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <unordered_set>
 
 namespace sim {
 namespace {
@@ -18,6 +19,7 @@ struct DevInfoSet {
     bool interfaceList = false;
     GUID interfaceClass{};
     std::vector<size_t> devices;
+    std::unordered_set<size_t> members;
     // (device, interface index within the device) for an interface list.
     std::vector<std::pair<size_t, size_t>> interfaces;
     std::map<size_t, SP_PROPCHANGE_PARAMS> params;
@@ -113,8 +115,7 @@ long DeviceOf(DevInfoSet* set, PSP_DEVINFO_DATA did) {
         return -1;
     }
     size_t dev = (size_t)did->DevInst;
-    if (did->Reserved != (ULONG_PTR)set ||
-        std::find(set->devices.begin(), set->devices.end(), dev) == set->devices.end()) {
+    if (did->Reserved != (ULONG_PTR)set || set->members.count(dev) == 0) {
         St().lastError = ERROR_INVALID_PARAMETER;
         return -1;
     }
@@ -332,6 +333,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwnd
         set->interfaceList = true;
         set->interfaceClass = *ClassGuid;
     }
+    set->members.insert(set->devices.begin(), set->devices.end());
     HDEVINFO h = set.get();
     St().sets.insert(std::move(set));
     return h;

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Checks the built donglecensus.exe: it imports only system DLLs (the C++ and GCC runtimes are
-linked in), it is a 32-bit x86 console program, and it embeds the empty application manifest.
+linked in), it is a 32-bit x86 console program, it embeds the empty application manifest and a
+version record of the project's version. Prints its size.
 
-usage: check_binary.py OBJDUMP EXE"""
+usage: check_binary.py OBJDUMP EXE VERSION"""
+
+import os
 
 import re
 import subprocess
@@ -13,7 +16,7 @@ SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "setupapi.dll", "cfgmgr32.dll", "
 
 
 def main():
-    objdump, exe = sys.argv[1:3]
+    objdump, exe, version = sys.argv[1:4]
     failures = []
     headers = subprocess.run([objdump, "-p", exe], capture_output=True, text=True,
                              check=True).stdout
@@ -38,6 +41,14 @@ def main():
         for word in (b"dependency", b"requestedExecutionLevel", b"trustInfo"):
             if word in manifest:
                 failures.append(f"manifest names {word.decode()}")
+
+    strings = image.decode("utf-16-le", errors="replace") + image[1:].decode("utf-16-le",
+                                                                              errors="replace")
+    for name, value in (("OriginalFilename", "donglecensus.exe"), ("FileVersion", version),
+                        ("ProductVersion", version)):
+        if not re.search(name + "\0+" + re.escape(value) + "\0", strings):
+            failures.append(f"version record lacks {name} {value}")
+    print(f"size: {os.path.getsize(exe)} bytes")
 
     for f in failures:
         print("FAIL", f)

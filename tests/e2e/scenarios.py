@@ -65,6 +65,8 @@ def load(path):
                 raise ValueError(f"{path}:{n}: '{word}' needs sim-only")
             if word == "sim-only":
                 cur.sim_only = True
+            elif word == "wine-only":
+                pass
             elif word == "codepage":
                 cur.codepage = int(rest)
             elif word == "record-before":
@@ -72,6 +74,15 @@ def load(path):
             elif word == "device":
                 dev = Device(rest)
                 cur.devices.append(dev)
+            elif word == "times":
+                # The device stands n times, "{#}" in its instance ID counting from 0.
+                template = cur.devices.pop()
+                for k in range(int(rest)):
+                    copy = Device(template.instance_id.replace("{#}", str(k)))
+                    copy.props = template.props
+                    copy.interfaces = template.interfaces
+                    cur.devices.append(copy)
+                dev = None
             elif word in ("hardware", "compatible"):
                 dev.props[word] = Property("multi", id_list(rest))
             elif word in ("hardware-sz", "compatible-sz"):
@@ -86,6 +97,9 @@ def load(path):
                 pass
             elif word == "expect":
                 cur.expect.append(expand(rest))
+            elif word == "expect-times":
+                count, _, text = rest.partition(" ")
+                cur.expect += [expand(text)] * int(count)
             elif word == "result":
                 cur.result = int(rest)
             elif word == "record":

@@ -50,6 +50,9 @@ TEST_P(CensusScenario, PrintsReturnsAndRecordsAsDescribed) {
 INSTANTIATE_TEST_SUITE_P(Shared, CensusScenario,
                          testing::ValuesIn(LoadScenarios(SCENARIO_DIR "/census.txt")),
                          ScenarioName);
+INSTANTIATE_TEST_SUITE_P(BadInput, CensusScenario,
+                         testing::ValuesIn(LoadScenarios(SCENARIO_DIR "/bad-input.txt")),
+                         ScenarioName);
 
 TEST(Census, ListsPresentDevicesOfAllClassesAndWritesOneDword) {
     sim::Reset();

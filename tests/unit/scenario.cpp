@@ -105,7 +105,7 @@ std::vector<Scenario> LoadScenarios(const std::string& path) {
         }
         Scenario& sc = all.back();
         sim::Device* dev = sc.devices.empty() ? nullptr : &sc.devices.back();
-        const bool deviceWord = word.rfind("hardware", 0) == 0 ||
+        const bool deviceWord = word.rfind("hardware", 0) == 0 || word == "times" ||
                                 word.rfind("compatible", 0) == 0 ||
                                 word.rfind("interface", 0) == 0 || word == "not-present";
         if (deviceWord && dev == nullptr) {
@@ -113,6 +113,8 @@ std::vector<Scenario> LoadScenarios(const std::string& path) {
         }
         if (word == "sim-only") {
             sc.simOnly = true;
+        } else if (word == "wine-only") {
+            sc.wineOnly = true;
         } else if (word == "codepage") {
             sc.codePage = (UINT)std::stoul(rest);
         } else if (word == "record-before") {
@@ -120,6 +122,15 @@ std::vector<Scenario> LoadScenarios(const std::string& path) {
         } else if (word == "device") {
             sc.devices.emplace_back();
             sc.devices.back().instanceId = rest;
+        } else if (word == "times") {
+            // The device stands n times, "{#}" in its instance ID counting from 0.
+            const sim::Device tmpl = sc.devices.back();
+            sc.devices.pop_back();
+            for (int k = 0; k < std::stoi(rest); k++) {
+                sc.devices.push_back(tmpl);
+                std::string& id = sc.devices.back().instanceId;
+                id.replace(id.find("{#}"), 3, std::to_string(k));
+            }
         } else if (word == "hardware" || word == "compatible") {
             (word == "hardware" ? dev->hardwareIds : dev->compatibleIds) =
                 sim::MultiSz(IdList(rest, sc.codePage));
@@ -157,6 +168,10 @@ std::vector<Scenario> LoadScenarios(const std::string& path) {
             sc.keyCreationError = (LONG)std::stol(rest);
         } else if (word == "expect") {
             sc.expect.push_back(ToCodePage(Expand(rest), sc.codePage));
+        } else if (word == "expect-times") {
+            const size_t gap = rest.find(' ');
+            const std::string text = ToCodePage(Expand(rest.substr(gap + 1)), sc.codePage);
+            sc.expect.insert(sc.expect.end(), std::stoul(rest.substr(0, gap)), text);
         } else if (word == "result") {
             sc.result = (DWORD)std::stoul(rest);
         } else if (word == "record") {
@@ -165,6 +180,9 @@ std::vector<Scenario> LoadScenarios(const std::string& path) {
             Malformed(path, n, "unknown word '" + word + "'");
         }
     }
+    all.erase(
+        std::remove_if(all.begin(), all.end(), [](const Scenario& sc) { return sc.wineOnly; }),
+        all.end());
     return all;
 }
 

@@ -13,6 +13,7 @@
 struct Scenario {
     std::string name;
     bool simOnly = false;
+    bool wineOnly = false;
     UINT codePage = 1252;
     std::string recordBefore = "absent"; // a number, "key" or "absent"
     DWORD deviceListError = 0;
@@ -24,7 +25,8 @@ struct Scenario {
     std::vector<std::string> run; // device module: the interface class, then the operations
 };
 
-// Reads a scenario file; aborts the test program on a malformed one.
+// Reads a scenario file, leaving out the scenarios that pin what Wine alone does; aborts the
+// test program on a malformed file.
 std::vector<Scenario> LoadScenarios(const std::string& path);
 
 // Builds the scenario's device tree, record and injected failures on a reset platform.

@@ -1,0 +1,334 @@
+// Fuzz target: the input bytes become a whole device tree on the simulated platform (devices of
+// any identifier bytes, absent or failing properties, present or not, interfaces, parents,
+// statuses, class-installer answers), then the census, the status query and both control
+// operations run on it. Each result is held against a plain model of what the platform holds.
+#include "census/census.h"
+#include "census/identity.h"
+#include "control/control.h"
+#include "platform/sim/sim.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const GUID kClassA = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+const GUID kClassB = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+const sim::StateScope kChanges[] = {{DICS_DISABLE, DICS_FLAG_GLOBAL},
+                                    {DICS_ENABLE, DICS_FLAG_GLOBAL},
+                                    {DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}};
+
+#define CHECK(cond, what)                                                                          \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            fprintf(stderr, "property violated: %s (%s)\n", what, #cond);                          \
+            abort();                                                                               \
+        }                                                                                          \
+    } while (0)
+
+std::string Capture(const std::function<void()>& run) {
+    char* data = nullptr;
+    size_t size = 0;
+    FILE* mem = open_memstream(&data, &size);
+    FILE* saved = stdout;
+    stdout = mem;
+    run();
+    fflush(mem);
+    stdout = saved;
+    fclose(mem);
+    std::string out(data, size);
+    free(data);
+    return out;
+}
+
+// An identifier list: raw bytes, or one of the patterns (letter case scrambled) followed by
+// arbitrary bytes, so that matches are common.
+std::string IdBytes(FuzzedDataProvider& in) {
+    static const char* const patterns[] = {szDongleId, szDongleId2, szAssocClassId};
+    const int kind = in.ConsumeIntegralInRange(0, 3);
+    std::string bytes;
+    if (kind > 0) {
+        bytes = patterns[kind - 1];
+        const uint32_t flips = in.ConsumeIntegral<uint32_t>();
+        for (size_t i = 0; i < bytes.size() && i < 32; i++) {
+            if ((flips >> i) & 1) {
+                bytes[i] = (char)((bytes[i] >= 'a' && bytes[i] <= 'z')   ? bytes[i] - 32
+                                  : (bytes[i] >= 'A' && bytes[i] <= 'Z') ? bytes[i] + 32
+                                                                         : bytes[i]);
+            }
+        }
+    }
+    return bytes + in.ConsumeRandomLengthString(300);
+}
+
+std::optional<sim::Property> PropertyOf(FuzzedDataProvider& in) {
+    if (!in.ConsumeBool()) {
+        return std::nullopt;
+    }
+    return sim::Raw(IdBytes(in), in.ConsumeBool() ? REG_MULTI_SZ : REG_SZ);
+}
+
+// The first identifier a successful read leaves in the 260-byte buffer, or nullopt when the
+// read fails.
+std::optional<std::string> FirstId(const std::optional<sim::Property>& p, DWORD error) {
+    if (!p || error != 0 || p->bytes.size() > cbIdBuffer) {
+        return std::nullopt;
+    }
+    return p->bytes.substr(0, p->bytes.find('\0'));
+}
+
+bool Prefix(const std::optional<std::string>& id, const char* pattern) {
+    if (!id || id->size() < strlen(pattern)) {
+        return false;
+    }
+    for (size_t i = 0; pattern[i] != '\0'; i++) {
+        char a = (*id)[i];
+        char b = pattern[i];
+        a = (a >= 'A' && a <= 'Z') ? (char)(a + 32) : a;
+        b = (b >= 'A' && b <= 'Z') ? (char)(b + 32) : b;
+        if (a != b) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Index of the node a parent lookup gives: -1 the root, -2 a failed lookup.
+long ParentOf(const std::vector<sim::Device>& tree, long node) {
+    if (node == -1) {
+        return -2;
+    }
+    const sim::Device& d = tree[(size_t)node];
+    if (d.parentResult != CR_SUCCESS) {
+        return -2;
+    }
+    if (d.parent.empty()) {
+        return -1;
+    }
+    for (size_t i = 0; i < tree.size(); i++) {
+        if (strcasecmp(tree[i].instanceId.c_str(), d.parent.c_str()) == 0) {
+            return (long)i;
+        }
+    }
+    return -2;
+}
+
+bool Switchable(const std::vector<sim::Device>& tree, size_t node) {
+    const sim::Device& d = tree[node];
+    if (!Prefix(FirstId(d.hardwareIds, d.hardwareIdsError), szDongleId)) {
+        return false;
+    }
+    const long parent = ParentOf(tree, (long)node);
+    const long grandparent = parent == -2 ? -2 : ParentOf(tree, parent);
+    if (grandparent == -2) {
+        return false;
+    }
+    if (grandparent == -1) {
+        return true; // the root's ID is 12 characters
+    }
+    const sim::Device& g = tree[(size_t)grandparent];
+    return g.idResult == CR_SUCCESS && g.instanceId.size() >= 6;
+}
+
+DWORD ErrorOf(FuzzedDataProvider& in) {
+    static const DWORD errors[] = {ERROR_INVALID_DATA, ERROR_NOT_ENOUGH_MEMORY,
+                                   ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED};
+    return in.ConsumeIntegralInRange(0, 7) == 0 ? in.PickValueInArray(errors) : 0;
+}
+
+CONFIGRET ResultOf(FuzzedDataProvider& in) {
+    return in.ConsumeIntegralInRange(0, 7) == 0 ? CR_NO_SUCH_DEVNODE : CR_SUCCESS;
+}
+
+std::vector<sim::Device> BuildTree(FuzzedDataProvider& in) {
+    std::vector<sim::Device> tree;
+    const int n = in.ConsumeIntegralInRange(0, 24);
+    for (int i = 0; i < n; i++) {
+        sim::Device d;
+        std::string name = in.ConsumeRandomLengthString(12);
+        name.erase(std::remove(name.begin(), name.end(), '\0'), name.end());
+        d.instanceId = "DEV\\" + std::to_string(i) + "\\" + name;
+        d.present = in.ConsumeIntegralInRange(0, 7) != 0;
+        d.enabled = in.ConsumeIntegralInRange(0, 7) != 0;
+        d.hardwareIds = PropertyOf(in);
+        d.compatibleIds = PropertyOf(in);
+        d.hardwareIdsError = ErrorOf(in);
+        d.compatibleIdsError = ErrorOf(in);
+        const int parent = in.ConsumeIntegralInRange(-1, i - 1);
+        if (parent >= 0) {
+            d.parent = tree[(size_t)parent].instanceId;
+        }
+        d.parentResult = ResultOf(in);
+        d.idResult = ResultOf(in);
+        d.statusResult = ResultOf(in);
+        d.status = in.ConsumeBool() ? DN_HAS_PROBLEM : DN_STARTED;
+        d.problem = in.ConsumeIntegralInRange<ULONG>(20, 23);
+        for (int k = in.ConsumeIntegralInRange(0, 3); k > 0; k--) {
+            d.interfaces.push_back(in.ConsumeBool() ? kClassA : kClassB);
+        }
+        for (const sim::StateScope& change : kChanges) {
+            if (DWORD e = ErrorOf(in)) {
+                d.paramsErrors[change] = e;
+            }
+            if (DWORD e = ErrorOf(in)) {
+                d.installerErrors[change] = e;
+            }
+        }
+        tree.push_back(d);
+    }
+    return tree;
+}
+
+void Plant(const std::vector<sim::Device>& tree, UINT codePage) {
+    sim::Reset();
+    sim::SetCodePage(codePage);
+    for (const sim::Device& d : tree) {
+        sim::AddDevice(d.instanceId) = d;
+    }
+}
+
+void CheckReleased(const char* what) {
+    CHECK(sim::OpenDeviceSets() == 0, what);
+    CHECK(sim::OpenKeys() == 0, what);
+    CHECK(sim::BadHandleUses() == 0, what);
+}
+
+void CheckCensus(const std::vector<sim::Device>& tree, DWORD listError, LONG keyError) {
+    sim::FailDeviceList(listError);
+    sim::FailKeyCreation(keyError);
+    sim::SetValue(szRecordKey, szRecordValue, {REG_DWORD, std::string(4, '\x7f')});
+    DWORD nPresent = 12345;
+    DWORD result = 0;
+    const std::string out = Capture(
+        [&] { result = CountPresentDongles(szDongleId, szAssocClassId, szDongleId2, &nPresent); });
+    CheckReleased("census releases everything");
+    if (listError != 0) {
+        CHECK(result == listError && out.empty() && nPresent == 12345, "no list, no census");
+        CHECK(sim::QueryValue(szRecordKey, szRecordValue)->bytes == std::string(4, '\x7f'),
+              "no list, record untouched");
+        return;
+    }
+    std::string expected;
+    DWORD count = 0;
+    for (const sim::Device& d : tree) {
+        if (!d.present) {
+            continue;
+        }
+        const auto hw = FirstId(d.hardwareIds, d.hardwareIdsError);
+        const auto compat = FirstId(d.compatibleIds, d.compatibleIdsError);
+        for (const char* pattern : {szDongleId, szDongleId2}) {
+            if (Prefix(hw, pattern)) {
+                expected += *hw + "\n";
+                count++;
+            }
+        }
+        if (Prefix(compat, szAssocClassId)) {
+            expected += *compat + "\n";
+            count++;
+        }
+    }
+    CHECK(out == expected, "lines are exactly the matches, in order");
+    CHECK(result == count && nPresent == count, "count equals the lines printed");
+    for (size_t start = 0, nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1) {
+        CHECK(nl - start <= cbIdBuffer, "a line fits the buffer");
+    }
+    const auto record = sim::QueryValue(szRecordKey, szRecordValue);
+    if (keyError == 0) {
+        CHECK(record->type == REG_DWORD && record->bytes.size() == 4, "record is a DWORD");
+        DWORD data;
+        memcpy(&data, record->bytes.data(), 4);
+        CHECK(data == count, "record equals the count");
+    } else {
+        CHECK(record->bytes == std::string(4, '\x7f'), "unwritable record untouched");
+    }
+}
+
+void CheckStatus(const std::vector<sim::Device>& tree, DWORD detailError) {
+    sim::FailListDetail(detailError);
+    DWORD nFound = 99;
+    DWORD nDisabled = 99;
+    CHECK(QueryDongleStatus(&nFound, &nDisabled) == ERROR_SUCCESS, "status query succeeds");
+    CheckReleased("status query releases its set");
+    DWORD found = 0;
+    DWORD disabled = 0;
+    for (const sim::Device& d : tree) {
+        if (d.present && detailError == 0 && d.statusResult == CR_SUCCESS &&
+            Prefix(FirstId(d.hardwareIds, d.hardwareIdsError), szDongleId)) {
+            found++;
+            disabled += (d.status & DN_HAS_PROBLEM) != 0 && d.problem == CM_PROB_DISABLED;
+        }
+    }
+    CHECK(nFound == found && nDisabled == disabled, "status counts");
+    sim::FailListDetail(0);
+}
+
+void CheckSwitch(const std::vector<sim::Device>& tree, bool enable) {
+    const size_t before = sim::Changes().size();
+    const int result = enable ? EnableDongles(kClassA) : DisableDongles(kClassA);
+    CheckReleased("switching releases its set");
+    std::vector<sim::Change> expected;
+    int changed = 0;
+    for (size_t i = 0; i < tree.size(); i++) {
+        const sim::Device& d = tree[i];
+        if (!Switchable(tree, i) || (!enable && !(d.present && d.enabled))) {
+            continue;
+        }
+        for (const GUID& g : d.interfaces) {
+            if (memcmp(&g, &kClassA, sizeof(GUID)) != 0) {
+                continue;
+            }
+            for (const sim::StateScope& change : kChanges) {
+                if ((change.first == DICS_ENABLE) != enable || d.paramsErrors.count(change)) {
+                    continue;
+                }
+                const bool made = d.installerErrors.count(change) == 0;
+                expected.push_back({d.instanceId, change.first, change.second, 0, made});
+                changed += made && change != kChanges[1];
+            }
+        }
+    }
+    const std::vector<sim::Change>& all = sim::Changes();
+    CHECK(all.size() - before == expected.size(), "number of state changes asked");
+    for (size_t k = 0; k < expected.size(); k++) {
+        const sim::Change& got = all[before + k];
+        CHECK(got.instanceId == expected[k].instanceId, "only selected dongle nodes switched");
+        CHECK(got.stateChange == expected[k].stateChange && got.scope == expected[k].scope &&
+                  got.hwProfile == 0 && got.made == expected[k].made,
+              "state change as asked");
+    }
+    CHECK(result == changed, "switch count");
+    if (!enable) {
+        CHECK(sim::Sleeps().size() == expected.size(), "a pause before each disable");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider in(data, size);
+    const UINT codePage = in.ConsumeBool() ? 932 : 1252;
+    const DWORD listError = in.ConsumeIntegralInRange(0, 15) == 0 ? ERROR_ACCESS_DENIED : 0;
+    const LONG keyError = in.ConsumeIntegralInRange(0, 7) == 0 ? ERROR_ACCESS_DENIED : 0;
+    const DWORD detailError = in.ConsumeIntegralInRange(0, 15) == 0 ? ERROR_INVALID_DATA : 0;
+    const std::vector<sim::Device> tree = BuildTree(in);
+
+    Plant(tree, codePage);
+    CheckCensus(tree, listError, keyError);
+
+    Plant(tree, codePage);
+    CheckStatus(tree, detailError);
+
+    // Disabling changes the tree (a disabled device's interfaces are no longer present), so
+    // each operation starts from the tree as built.
+    Plant(tree, codePage);
+    CheckSwitch(tree, false);
+    Plant(tree, codePage);
+    CheckSwitch(tree, true);
+    return 0;
+}
