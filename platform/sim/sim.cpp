@@ -107,19 +107,24 @@ OpenKey* FindKey(HKEY h) {
     return nullptr;
 }
 
-// Index in the tree of the device that a did names, or -1 (with the error set) when the did does
-// not belong to the set.
-long DeviceOf(DevInfoSet* set, PSP_DEVINFO_DATA did) {
+// The set a handle names and the index in the tree of the device a did names in it. False, with
+// the error set, when the handle is not an open set or the did does not belong to it.
+bool Member(HDEVINFO h, PSP_DEVINFO_DATA did, DevInfoSet** set, size_t* dev) {
+    *set = FindSet(h);
+    if (*set == nullptr) {
+        St().lastError = ERROR_INVALID_HANDLE;
+        return false;
+    }
     if (did == nullptr || did->cbSize != sizeof(SP_DEVINFO_DATA)) {
         St().lastError = ERROR_INVALID_USER_BUFFER;
-        return -1;
+        return false;
     }
-    size_t dev = (size_t)did->DevInst;
-    if (did->Reserved != (ULONG_PTR)set || set->members.count(dev) == 0) {
+    *dev = (size_t)did->DevInst;
+    if (did->Reserved != (ULONG_PTR)*set || (*set)->members.count(*dev) == 0) {
         St().lastError = ERROR_INVALID_PARAMETER;
-        return -1;
+        return false;
     }
-    return (long)dev;
+    return true;
 }
 
 bool InterfacesPresent(const Device& d) {
@@ -410,6 +415,9 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
         return sim::Fail(ERROR_INVALID_USER_BUFFER);
     }
     const auto& entry = set->interfaces[DeviceInterfaceData->Reserved - 1];
+    if (St().devices[entry.first].interfaceDetailError != 0) {
+        return sim::Fail(St().devices[entry.first].interfaceDetailError);
+    }
     const std::string path = "\\\\?\\" + St().devices[entry.first].instanceId;
     const DWORD needed = (DWORD)(sizeof(DWORD) + path.size() + 1);
     if (RequiredSize != nullptr) {
@@ -435,15 +443,12 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
                                        DWORD Property, PDWORD PropertyRegDataType,
                                        PBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                        PDWORD RequiredSize) {
-    sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
-    if (set == nullptr) {
-        return sim::Fail(ERROR_INVALID_HANDLE);
-    }
-    long dev = sim::DeviceOf(set, DeviceInfoData);
-    if (dev < 0) {
+    sim::DevInfoSet* set = nullptr;
+    size_t dev = 0;
+    if (!sim::Member(DeviceInfoSet, DeviceInfoData, &set, &dev)) {
         return FALSE;
     }
-    sim::Device& d = St().devices[(size_t)dev];
+    sim::Device& d = St().devices[dev];
     sim::Event("Read " + d.instanceId + " " + std::to_string(Property));
     if (Property != SPDRP_HARDWAREID && Property != SPDRP_COMPATIBLEIDS) {
         return sim::Fail(ERROR_INVALID_REG_PROPERTY);
@@ -477,15 +482,12 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 BOOL SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                    PSP_CLASSINSTALL_HEADER ClassInstallParams,
                                    DWORD ClassInstallParamsSize) {
-    sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
-    if (set == nullptr) {
-        return sim::Fail(ERROR_INVALID_HANDLE);
-    }
-    long dev = sim::DeviceOf(set, DeviceInfoData);
-    if (dev < 0) {
+    sim::DevInfoSet* set = nullptr;
+    size_t dev = 0;
+    if (!sim::Member(DeviceInfoSet, DeviceInfoData, &set, &dev)) {
         return FALSE;
     }
-    sim::Device& d = St().devices[(size_t)dev];
+    sim::Device& d = St().devices[dev];
     if (ClassInstallParams == nullptr ||
         ClassInstallParams->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
         ClassInstallParams->InstallFunction != DIF_PROPERTYCHANGE ||
@@ -509,25 +511,22 @@ BOOL SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Devi
                std::to_string(params.Scope) + " " + std::to_string(params.HwProfile) + " " +
                sim::Result(error));
     if (error != 0) {
-        set->params.erase((size_t)dev);
+        set->params.erase(dev);
         return sim::Fail(error);
     }
-    set->params[(size_t)dev] = params;
+    set->params[dev] = params;
     return TRUE;
 }
 
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                PSP_DEVINFO_DATA DeviceInfoData) {
-    sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
-    if (set == nullptr) {
-        return sim::Fail(ERROR_INVALID_HANDLE);
-    }
-    long dev = sim::DeviceOf(set, DeviceInfoData);
-    if (dev < 0) {
+    sim::DevInfoSet* set = nullptr;
+    size_t dev = 0;
+    if (!sim::Member(DeviceInfoSet, DeviceInfoData, &set, &dev)) {
         return FALSE;
     }
-    sim::Device& d = St().devices[(size_t)dev];
-    auto params = set->params.find((size_t)dev);
+    sim::Device& d = St().devices[dev];
+    auto params = set->params.find(dev);
     if (InstallFunction != DIF_PROPERTYCHANGE || params == set->params.end()) {
         sim::Event("Install " + d.instanceId + " without parameters");
         return sim::Fail(ERROR_INVALID_PARAMETER);

@@ -55,6 +55,9 @@ struct Device {
     CONFIGRET statusResult = CR_SUCCESS;
     // Interface classes the device exposes, one entry per interface.
     std::vector<GUID> interfaces;
+    // Nonzero: SetupDiGetDeviceInterfaceDetailA on its interfaces fails with this error code
+    // before filling anything in.
+    DWORD interfaceDetailError = 0;
     // Errors that SetupDiSetClassInstallParamsA and SetupDiCallClassInstaller answer for a given
     // state change; a change that is not listed is accepted and made.
     std::map<StateScope, DWORD> paramsErrors;

@@ -11,6 +11,9 @@ import re
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winetest  # noqa: E402
+
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "setupapi.dll", "cfgmgr32.dll", "msvcrt.dll",
                "user32.dll", "ntdll.dll"}
 
@@ -50,10 +53,7 @@ def main():
             failures.append(f"version record lacks {name} {value}")
     print(f"size: {os.path.getsize(exe)} bytes")
 
-    for f in failures:
-        print("FAIL", f)
-    print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
-    return 1 if failures else 0
+    return winetest.report(failures)
 
 
 if __name__ == "__main__":

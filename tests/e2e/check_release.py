@@ -43,10 +43,7 @@ def main():
             prefix.import_reg(prefix.clear_lines())
         finally:
             prefix.stop()
-    for f in failures:
-        print("FAIL", f)
-    print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
-    return 1 if failures else 0
+    return winetest.report(failures)
 
 
 if __name__ == "__main__":

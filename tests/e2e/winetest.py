@@ -133,3 +133,11 @@ class Prefix:
                     raise RuntimeError(f"record has type {parts[1]}")
                 return int(parts[2], 16)
         return None
+
+
+def report(failures):
+    """Prints the failures and the closing count; returns the exit status."""
+    for f in failures:
+        print("FAIL", f)
+    print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
+    return 1 if failures else 0

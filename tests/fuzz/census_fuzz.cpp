@@ -121,7 +121,8 @@ long ParentOf(const std::vector<sim::Device>& tree, long node) {
 
 bool Switchable(const std::vector<sim::Device>& tree, size_t node) {
     const sim::Device& d = tree[node];
-    if (!Prefix(FirstId(d.hardwareIds, d.hardwareIdsError), szDongleId)) {
+    if (d.interfaceDetailError != 0 ||
+        !Prefix(FirstId(d.hardwareIds, d.hardwareIdsError), szDongleId)) {
         return false;
     }
     const long parent = ParentOf(tree, (long)node);
@@ -172,6 +173,7 @@ std::vector<sim::Device> BuildTree(FuzzedDataProvider& in) {
         for (int k = in.ConsumeIntegralInRange(0, 3); k > 0; k--) {
             d.interfaces.push_back(in.ConsumeBool() ? kClassA : kClassB);
         }
+        d.interfaceDetailError = ErrorOf(in);
         for (const sim::StateScope& change : kChanges) {
             if (DWORD e = ErrorOf(in)) {
                 d.paramsErrors[change] = e;

@@ -152,6 +152,16 @@ TEST_F(Control, FailedParentOrInstanceIdLookupPassesTheDeviceOver) {
     EXPECT_TRUE(sim::Changes().empty());
 }
 
+// A failed interface-detail call leaves did as the previous interface left it: that device must
+// not be switched a second time in this one's name.
+TEST_F(Control, InterfaceWhoseDeviceCannotBeHadIsPassedOver) {
+    AddNode(kDongle, "USB\\VID_7B2E&PID_2F40");
+    AddNode("USB\\VID_7B2E&PID_2F40\\NODETAIL", "USB\\VID_7B2E&PID_2F40").interfaceDetailError =
+        ERROR_NOT_ENOUGH_MEMORY;
+    EXPECT_EQ(DisableDongles(kUsbDevice), 1);
+    EXPECT_EQ(Touched(), std::vector<std::string>{kDongle});
+}
+
 // State changes
 
 TEST_F(Control, DisablePausesBeforeEachClassInstallerCall) {
