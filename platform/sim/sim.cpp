@@ -569,9 +569,8 @@ BOOL SetupDiGetDeviceInfoListDetailA(HDEVINFO DeviceInfoSet,
         return sim::Fail(St().listDetailError);
     }
     memset(&DeviceInfoSetDetailData->ClassGuid, 0, sizeof(GUID));
-    // A token per set stands for the machine, so that a test sees which handle a status read
-    // was given.
-    DeviceInfoSetDetailData->RemoteMachineHandle = (HANDLE)set;
+    // A list of the local machine has no machine handle, as on Windows and Wine.
+    DeviceInfoSetDetailData->RemoteMachineHandle = nullptr;
     memset(DeviceInfoSetDetailData->RemoteMachineName, 0,
            sizeof(DeviceInfoSetDetailData->RemoteMachineName));
     return TRUE;
@@ -659,12 +658,9 @@ CONFIGRET CM_Get_DevNode_Status_Ex(PULONG pulStatus, PULONG pulProblemNumber, DE
     if (d == nullptr) {
         return CR_INVALID_DEVNODE;
     }
-    sim::Event("Status " + d->instanceId + " machine=" + (hMachine ? "list" : "local"));
-    bool known = hMachine == nullptr;
-    for (const auto& set : St().sets) {
-        known = known || (HANDLE)set.get() == hMachine;
-    }
-    if (!known) {
+    sim::Event("Status " + d->instanceId + (hMachine ? " remote" : " local"));
+    // Only the local machine is modelled: any machine handle is one the platform never issued.
+    if (hMachine != nullptr) {
         St().badHandles++;
         return CR_INVALID_MACHINENAME;
     }

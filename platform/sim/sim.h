@@ -110,7 +110,7 @@ const std::vector<Change>& Changes();
 const std::vector<DWORD>& Sleeps();
 // One line per noteworthy call, in order: "ClassDevs <flags>", "Read <id> <property>",
 // "Sleep <ms>", "Params <id> <state> <scope> <profile> ok|<error>",
-// "Install <id> <state> <scope> ok|<error>", "Status <id> machine=<token>",
+// "Install <id> <state> <scope> ok|<error>", "Status <id> local|remote",
 // "SetValue <name> <type> <size>", "CreateKey <path>".
 const std::vector<std::string>& Events();
 // Calls that passed a handle the platform never issued (or had released).

@@ -1,6 +1,7 @@
 #include "tests/support/control_ops.h"
 
 #include "control/control.h"
+#include "tests/support/platform_contract.h"
 
 #include <stdlib.h>
 
@@ -49,6 +50,8 @@ bool RunControlOps(const GUID& interfaceClass, int nOps, const char* const* ops)
             const DWORD dwResult = QueryDongleStatus(&nFound, &nDisabled);
             printf("status %lu found %lu disabled %lu\n", (unsigned long)dwResult,
                    (unsigned long)nFound, (unsigned long)nDisabled);
+        } else if (strcmp(ops[i], "contract") == 0) {
+            PrintPlatformContract(interfaceClass, "USB\\VID_7B2E&PID_2F40&REV_0100");
         } else {
             return false;
         }

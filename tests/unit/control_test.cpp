@@ -276,7 +276,7 @@ TEST_F(Control, StatusPassesOverNodesWhoseReadsFail) {
     AddNode("USB\\VID_7B2E&PID_2F40\\GONE", "USB\\VID_7B2E&PID_2F40").present = false;
     EXPECT_EQ(Status(), std::make_pair(1u, 0u));
     EXPECT_NE(std::find(sim::Events().begin(), sim::Events().end(),
-                        "Status USB\\VID_7B2E&PID_2F40\\OK machine=list"),
+                        "Status USB\\VID_7B2E&PID_2F40\\OK local"),
               sim::Events().end());
     sim::FailListDetail(ERROR_INVALID_USER_BUFFER);
     EXPECT_EQ(Status(), std::make_pair(0u, 0u));
