@@ -1,5 +1,15 @@
 #include "tests/support/platform_contract.h"
 
+#include "census/identity.h"
+
+// True when the device's hardware IDs can be read and the first one is exactly firstHardwareId.
+static bool HasFirstHardwareId(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
+                               const char* firstHardwareId) {
+    char buffer[cbIdBuffer];
+    return ReadIdProperty(hDevInfo, pDid, SPDRP_HARDWAREID, buffer, NULL) &&
+           strncmp(buffer, firstHardwareId, sizeof(buffer)) == 0;
+}
+
 static void PrintResult(const char* fact, BOOL bResult) {
     printf("contract %s %s %lu", fact, bResult ? "TRUE" : "FALSE",
            bResult ? 0UL : (unsigned long)GetLastError());
@@ -64,12 +74,7 @@ static void PrintInterfaceFacts(const GUID& interfaceClass, const char* firstHar
         const BOOL bResult =
             SetupDiGetDeviceInterfaceDetailA(hDevInfo, &interfaceData, NULL, 0, NULL, &did);
         const DWORD dwError = bResult ? 0 : GetLastError();
-        char buffer[260];
-        memset(buffer, 0, sizeof(buffer));
-        if (did.Reserved == 0 ||
-            !SetupDiGetDeviceRegistryPropertyA(hDevInfo, &did, SPDRP_HARDWAREID, NULL,
-                                               (PBYTE)buffer, sizeof(buffer), NULL) ||
-            strcmp(buffer, firstHardwareId) != 0) {
+        if (did.Reserved == 0 || !HasFirstHardwareId(hDevInfo, &did, firstHardwareId)) {
             continue;
         }
         printf("contract interface-detail %s %lu device-filled=1\n", bResult ? "TRUE" : "FALSE",
@@ -91,12 +96,7 @@ void PrintPlatformContract(const GUID& interfaceClass, const char* firstHardware
     bool bFound = false;
     SP_DEVINFO_DATA found = did;
     for (; SetupDiEnumDeviceInfo(hDevInfo, nDevices, &did); nDevices++) {
-        char buffer[260];
-        memset(buffer, 0, sizeof(buffer));
-        if (!bFound &&
-            SetupDiGetDeviceRegistryPropertyA(hDevInfo, &did, SPDRP_HARDWAREID, NULL, (PBYTE)buffer,
-                                              sizeof(buffer), NULL) &&
-            strcmp(buffer, firstHardwareId) == 0) {
+        if (!bFound && HasFirstHardwareId(hDevInfo, &did, firstHardwareId)) {
             found = did;
             bFound = true;
         }
