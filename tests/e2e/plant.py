@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Sets up a Wine prefix for a run of the program by hand: removes every device planted earlier
-and, with --scenario, plants one scenario's devices and record.
+and, with --scenario, plants one scenario's devices and record. Leaves the prefix's server
+stopped.
 
-usage: plant.py PREFIX [--scenario SCENARIO_FILE NAME]"""
+usage: plant.py [--arch win32|win64] PREFIX [--scenario SCENARIO_FILE NAME]"""
 
+import argparse
 import os
 import sys
 
@@ -14,13 +16,18 @@ import winetest  # noqa: E402
 
 
 def main():
-    prefix = winetest.Prefix(sys.argv[1])
+    ap = argparse.ArgumentParser(usage=__doc__)
+    ap.add_argument("--arch", choices=("win32", "win64"), default="win32")
+    ap.add_argument("prefix")
+    ap.add_argument("--scenario", nargs=2, metavar=("SCENARIO_FILE", "NAME"))
+    a = ap.parse_args()
+    prefix = winetest.Prefix(a.prefix, a.arch)
     prefix.start()
     try:
-        if len(sys.argv) == 5 and sys.argv[2] == "--scenario":
-            chosen = [sc for sc in scenarios.load(sys.argv[3]) if sc.name == sys.argv[4]]
+        if a.scenario:
+            chosen = [sc for sc in scenarios.load(a.scenario[0]) if sc.name == a.scenario[1]]
             if not chosen:
-                sys.exit(f"no scenario {sys.argv[4]}")
+                sys.exit(f"no scenario {a.scenario[1]}")
             wine_scenarios.plant(prefix, chosen[0])
         else:
             prefix.import_reg(prefix.clear_lines())

@@ -1,6 +1,10 @@
-"""Reads the scenario files of tests/scenarios (their format is described at the top of each)."""
+"""Reads the scenario files of tests/scenarios (their format is described at the top of
+census.txt).
+
+usage: scenarios.py --wine-names FILE    the names of the scenarios that run under Wine"""
 
 import re
+import sys
 
 SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-device-list",
                   "fail-key-creation"}
@@ -107,3 +111,11 @@ def load(path):
             else:
                 raise ValueError(f"{path}:{n}: unknown word '{word}'")
     return scenarios
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3 or sys.argv[1] != "--wine-names":
+        sys.exit(__doc__)
+    for sc in load(sys.argv[2]):
+        if not sc.sim_only:
+            print(sc.name)

@@ -4,8 +4,13 @@ interfaces and record in one project-local prefix, runs the program and checks i
 bytes. A census scenario runs donglecensus.exe and also checks its exit status and the record
 read back; a scenario with a "run" line runs the device module's test program instead.
 
-usage: wine_scenarios.py CENSUS_EXE CONTROL_PROBE_EXE PREFIX SCENARIO_FILE [NAME ...]"""
+usage: wine_scenarios.py [--arch win32|win64] CENSUS_EXE CONTROL_PROBE_EXE PREFIX SCENARIO_FILE
+                         [NAME ...]
+With --arch win64 the programs are the 64-bit builds, run by 64-bit Wine. With --session the
+prefix's server was started before (winetest.py start) and is left running. Exits 77 (skipped)
+when this machine cannot run that Wine."""
 
+import argparse
 import os
 import sys
 
@@ -55,10 +60,20 @@ def check(prefix, census_exe, probe_exe, sc):
 
 
 def main():
-    census_exe, probe_exe, prefix_dir, path = sys.argv[1:5]
-    names = set(sys.argv[5:])
-    prefix = winetest.Prefix(prefix_dir)
-    prefix.start()
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--arch", choices=("win32", "win64"), default="win32")
+    ap.add_argument("--session", action="store_true")
+    ap.add_argument("census_exe")
+    ap.add_argument("probe_exe")
+    ap.add_argument("prefix")
+    ap.add_argument("scenario_file")
+    ap.add_argument("names", nargs="*")
+    a = ap.parse_args()
+    census_exe, probe_exe, path, names = a.census_exe, a.probe_exe, a.scenario_file, set(a.names)
+    winetest.skip_unless_runnable(a.arch)
+    prefix = winetest.Prefix(a.prefix, a.arch)
+    if not a.session:
+        prefix.start()
     passed = failed = skipped = 0
     try:
         for sc in scenarios.load(path):
@@ -78,7 +93,8 @@ def main():
                 print(f"ok   {sc.name}")
         prefix.import_reg(prefix.clear_lines())
     finally:
-        prefix.stop()
+        if not a.session:
+            prefix.stop()
     print(f"{passed} passed, {failed} failed, {skipped} skipped")
     return 1 if failed or not passed else 0
 

@@ -1,8 +1,13 @@
 """A project-local Wine prefix for the end-to-end tests: planting devices, running programs and
-reading the registry back. Only the wineserver of this prefix is ever stopped."""
+reading the registry back. Only the wineserver of this prefix is ever stopped.
+
+usage: winetest.py start|stop win32|win64 PREFIX
+    starts the prefix's server and keeps it running for the tests that follow, or stops it"""
 
 import os
+import shutil
 import subprocess
+import sys
 import tempfile
 
 ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum"
@@ -34,12 +39,54 @@ def reg_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
+# The exit status by which a test says it did not run (CTest's SKIP_RETURN_CODE).
+SKIPPED = 77
+
+
+def loader(arch):
+    """The Wine loader for 32-bit ("win32") or 64-bit ("win64") programs. Debian's wine64 keeps
+    its loader out of PATH."""
+    if arch == "win32":
+        return "wine"
+    for candidate in (shutil.which("wine64"), "/usr/lib/wine/wine64"):
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate
+    return "wine64"
+
+
+def unavailable(arch):
+    """Why this machine cannot run Wine for arch, or None when it can. A kernel booted without
+    32-bit emulation refuses the 32-bit loader itself ("Exec format error")."""
+    try:
+        r = subprocess.run([loader(arch), "--version"], capture_output=True, text=True,
+                           stdin=subprocess.DEVNULL, timeout=60)
+    except OSError as e:
+        return f"{loader(arch)}: {e}"
+    if r.returncode == 0:
+        return None
+    why = (r.stderr.strip().splitlines() or [f"exit status {r.returncode}"])[-1]
+    return f"{loader(arch)} --version fails: {why}"
+
+
+def skip_unless_runnable(arch):
+    """Ends the test as skipped, saying why, when this machine cannot run Wine for arch."""
+    why = unavailable(arch)
+    if why is not None:
+        print(f"skipped: this machine cannot run {arch} programs under Wine ({why})")
+        print("0 passed, 0 failed, 1 skipped")
+        sys.exit(SKIPPED)
+
+
 class Prefix:
-    def __init__(self, path):
+    def __init__(self, path, arch="win32"):
         self.path = os.path.abspath(path)
+        self.arch = arch
+        self.loader = loader(arch)
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=self.path, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                        LANG=LOCALES[1252], LC_ALL="")
+                        WINEARCH=arch, LANG=LOCALES[1252], LC_ALL="")
+        if arch == "win64":
+            self.env["WINELOADER"] = self.loader
         self.env.pop("DISPLAY", None)
         self.work = os.path.join(self.path, "planted.reg")
         # Keys planted so far, kept in the prefix so that a run cut short is cleaned up by the
@@ -53,16 +100,20 @@ class Prefix:
     def start(self):
         """Creates the prefix when missing and keeps its wineserver running until stop()."""
         os.makedirs(self.path, exist_ok=True)
-        # A server left lingering by an earlier run is not persistent: wait for it to end.
-        subprocess.run(["wineserver", "-w"], env=self.env, check=False)
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        # A server left by an earlier run, cut short, is this prefix's own: end it. The new one
+        # must not hold the caller's output open.
+        self.stop()
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # wineboot creates the prefix when missing and starts its services, which the server
         # keeps; they must not hold the output of a later program open.
-        subprocess.run(["wineboot"], env=self.env, check=True, stdin=subprocess.DEVNULL,
+        subprocess.run([self.loader, "wineboot"], env=self.env, check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def wine(self, args, codepage=1252):
@@ -70,7 +121,7 @@ class Prefix:
         output goes through files, so a process it leaves behind cannot hold a pipe open."""
         env = dict(self.env, LANG=LOCALES[codepage])
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            r = subprocess.run(["wine"] + args, env=env, stdin=subprocess.DEVNULL, stdout=out,
+            r = subprocess.run([self.loader] + args, env=env, stdin=subprocess.DEVNULL, stdout=out,
                                stderr=err, timeout=120)
             out.seek(0)
             err.seek(0)
@@ -141,3 +192,20 @@ def report(failures):
         print("FAIL", f)
     print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
     return 1 if failures else 0
+
+
+def main():
+    if len(sys.argv) != 4 or sys.argv[1] not in ("start", "stop") or \
+            sys.argv[2] not in ("win32", "win64"):
+        sys.exit(__doc__)
+    action, arch, path = sys.argv[1:]
+    if action == "start":
+        skip_unless_runnable(arch)
+        Prefix(path, arch).start()
+    else:
+        Prefix(path, arch).stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
