@@ -1,6 +1,13 @@
 // The device module's control operations: switching the dongle's nodes of one device-interface
 // class off and on again through the class installer, and counting present and disabled dongle
 // nodes. The program's entry does not call them.
+//
+// Switching needs administrator rights, and a process of the machine's own width: a 32-bit
+// process on 64-bit Windows (WOW64) is refused every change by the class installer
+// (ERROR_IN_WOW64), whatever its rights. There DisableDongles still pauses 2000 ms for each
+// selected interface and returns 0, and EnableDongles returns 0, as when nothing is to be
+// switched; QueryDongleStatus is unaffected. A 64-bit program links the x64 build of this module
+// (the win64 preset's libdongle.a) to switch devices on 64-bit Windows.
 #pragma once
 
 #include "platform/platform.h"

@@ -27,6 +27,8 @@ struct DevInfoSet {
 
 struct Key {
     std::map<std::string, RegValue> values;
+    // Created with REG_OPTION_VOLATILE: gone after a restart.
+    bool volatileKey = false;
 };
 
 struct OpenKey {
@@ -42,6 +44,7 @@ struct State {
     DWORD deviceListError = 0;
     DWORD listDetailError = 0;
     LONG keyCreationError = 0;
+    bool wow64 = false;
     UINT codePage = 1252;
     std::vector<Change> changes;
     std::vector<DWORD> sleeps;
@@ -197,6 +200,7 @@ void Reset() {
     s.deviceListError = 0;
     s.listDetailError = 0;
     s.keyCreationError = 0;
+    s.wow64 = false;
     s.codePage = 1252;
     s.changes.clear();
     s.sleeps.clear();
@@ -228,6 +232,15 @@ void FailListDetail(DWORD error) {
 }
 void FailKeyCreation(LONG error) {
     St().keyCreationError = error;
+}
+void RunAsWow64(bool wow64) {
+    St().wow64 = wow64;
+}
+void Restart() {
+    State& s = St();
+    for (auto it = s.keys.begin(); it != s.keys.end();) {
+        it = it->second.volatileKey ? s.keys.erase(it) : std::next(it);
+    }
 }
 void SetCodePage(UINT codePage) {
     St().codePage = codePage;
@@ -510,8 +523,8 @@ BOOL SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Devi
     sim::Event("Params " + d.instanceId + " " + std::to_string(params.StateChange) + " " +
                std::to_string(params.Scope) + " " + std::to_string(params.HwProfile) + " " +
                sim::Result(error));
+    // A rejected set leaves the parameters set before in place ("no parameters were modified").
     if (error != 0) {
-        set->params.erase(dev);
         return sim::Fail(error);
     }
     set->params[dev] = params;
@@ -534,7 +547,10 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
     const SP_PROPCHANGE_PARAMS& p = params->second;
     DWORD error = 0;
     auto injected = d.installerErrors.find(sim::StateScope(p.StateChange, p.Scope));
-    if (injected != d.installerErrors.end()) {
+    if (St().wow64) {
+        // A 32-bit process on 64-bit Windows cannot change device state, whatever its rights.
+        error = ERROR_IN_WOW64;
+    } else if (injected != d.installerErrors.end()) {
         error = injected->second;
     }
     sim::Event("Install " + d.instanceId + " " + std::to_string(p.StateChange) + " " +
@@ -670,6 +686,9 @@ CONFIGRET CM_Get_DevNode_Status_Ex(PULONG pulStatus, PULONG pulProblemNumber, DE
     if (d->statusResult != CR_SUCCESS) {
         return d->statusResult;
     }
+    if (d->statusWritesNothing) {
+        return CR_SUCCESS;
+    }
     *pulStatus = d->status;
     *pulProblemNumber = d->problem;
     return CR_SUCCESS;
@@ -688,13 +707,16 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
         (dwOptions & ~(DWORD)REG_OPTION_VOLATILE) != 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    sim::Event(std::string("CreateKey ") + lpSubKey);
+    const std::string path = sim::Upper(lpSubKey);
+    // Logged as the registry compares it: letter case is not part of a key's name.
+    sim::Event("CreateKey " + path + ((dwOptions & REG_OPTION_VOLATILE) ? " volatile" : ""));
     if (St().keyCreationError != 0) {
         return St().keyCreationError;
     }
-    const std::string path = sim::Upper(lpSubKey);
     const bool existed = St().keys.count(path) != 0;
-    St().keys[path];
+    // An existing key keeps the volatility it was created with.
+    St().keys[path].volatileKey =
+        existed ? St().keys[path].volatileKey : (dwOptions & REG_OPTION_VOLATILE) != 0;
     auto key = std::make_unique<sim::OpenKey>();
     key->path = path;
     key->access = samDesired;

@@ -53,6 +53,8 @@ struct Device {
     ULONG status = DN_STARTED | DN_DISABLEABLE;
     ULONG problem = 0;
     CONFIGRET statusResult = CR_SUCCESS;
+    // The status read succeeds without writing the status or the problem, as Wine's does.
+    bool statusWritesNothing = false;
     // Interface classes the device exposes, one entry per interface.
     std::vector<GUID> interfaces;
     // Nonzero: SetupDiGetDeviceInterfaceDetailA on its interfaces fails with this error code
@@ -93,6 +95,13 @@ void FailListDetail(DWORD error);
 // write access to the machine hive.
 void FailKeyCreation(LONG error);
 
+// Runs as a 32-bit process on 64-bit Windows: the class installer answers ERROR_IN_WOW64 to
+// every call, whatever the process's rights.
+void RunAsWow64(bool wow64);
+
+// A restart of the machine between two runs: volatile keys are gone; the rest stays.
+void Restart();
+
 // ANSI code page of the runtime's multibyte functions (932, 936, 949, 950 are double-byte).
 void SetCodePage(UINT codePage);
 
@@ -111,7 +120,8 @@ const std::vector<DWORD>& Sleeps();
 // One line per noteworthy call, in order: "ClassDevs <flags>", "Read <id> <property>",
 // "Sleep <ms>", "Params <id> <state> <scope> <profile> ok|<error>",
 // "Install <id> <state> <scope> ok|<error>", "Status <id> local|remote",
-// "SetValue <name> <type> <size>", "CreateKey <path>".
+// "SetValue <name> <type> <size>", "CreateKey <PATH>[ volatile]" (the path upper-cased, as the
+// registry compares it).
 const std::vector<std::string>& Events();
 // Calls that passed a handle the platform never issued (or had released).
 int BadHandleUses();

@@ -3,7 +3,8 @@
 and, with --scenario, plants one scenario's devices and record. Leaves the prefix's server
 stopped.
 
-usage: plant.py [--arch win32|win64] PREFIX [--scenario SCENARIO_FILE NAME]"""
+usage: plant.py [--arch win32|win64] [--set-value EXE] PREFIX [--scenario SCENARIO_FILE NAME]
+(--set-value names the set_value test program, which plants unterminated identifier lists)"""
 
 import argparse
 import os
@@ -18,6 +19,7 @@ import winetest  # noqa: E402
 def main():
     ap = argparse.ArgumentParser(usage=__doc__)
     ap.add_argument("--arch", choices=("win32", "win64"), default="win32")
+    ap.add_argument("--set-value")
     ap.add_argument("prefix")
     ap.add_argument("--scenario", nargs=2, metavar=("SCENARIO_FILE", "NAME"))
     a = ap.parse_args()
@@ -28,7 +30,7 @@ def main():
             chosen = [sc for sc in scenarios.load(a.scenario[0]) if sc.name == a.scenario[1]]
             if not chosen:
                 sys.exit(f"no scenario {a.scenario[1]}")
-            wine_scenarios.plant(prefix, chosen[0])
+            wine_scenarios.plant(prefix, chosen[0], a.set_value)
         else:
             prefix.import_reg(prefix.clear_lines())
     finally:

@@ -45,6 +45,7 @@ class Scenario:
         self.expect = []
         self.result = None
         self.record = None
+        self.restart = False
         self.run = None  # for the device module: the interface class and the operations
 
 
@@ -69,8 +70,6 @@ def load(path):
                 raise ValueError(f"{path}:{n}: '{word}' needs sim-only")
             if word == "sim-only":
                 cur.sim_only = True
-            elif word == "wine-only":
-                pass
             elif word == "codepage":
                 cur.codepage = int(rest)
             elif word == "record-before":
@@ -106,6 +105,8 @@ def load(path):
                 cur.expect += [expand(text)] * int(count)
             elif word == "result":
                 cur.result = int(rest)
+            elif word == "restart":
+                cur.restart = True
             elif word == "record":
                 cur.record = rest
             else:

@@ -25,22 +25,34 @@ def property_data(prop):
     return winetest.reg_hex(7, winetest.multi_sz(prop.ids, prop.kind == "multi"))
 
 
-def plant(prefix, sc):
+def plant(prefix, sc, set_value_exe=None):
+    """Plants the scenario. "reg import" terminates identifier lists; the unterminated ones are
+    stored afterwards, byte for byte, by the set_value test program."""
     lines = prefix.clear_lines() + [""] + prefix.record_lines(sc.record_before)
+    exact = []
     for dev in sc.devices:
         props = {}
         for which, name in (("hardware", "HardwareID"), ("compatible", "CompatibleIDs")):
             if which in dev.props:
                 props[name] = property_data(dev.props[which])
+                if dev.props[which].kind == "unterminated":
+                    exact.append((dev.instance_id, name, dev.props[which]))
         lines += prefix.device_lines(dev.instance_id, props)
         for guid, linked in dev.interfaces:
             lines += prefix.interface_lines(dev.instance_id, guid, linked)
     prefix.import_reg(lines)
+    for instance_id, name, prop in exact:
+        if set_value_exe is None:
+            raise RuntimeError("an unterminated list needs the set_value test program")
+        data = winetest.multi_sz(prop.ids, terminated=False).hex() or "-"
+        r = prefix.wine([set_value_exe, winetest.ENUM_PATH + "\\" + instance_id, name, "7", data])
+        if r.returncode != 0:
+            raise RuntimeError(f"set_value failed: {r.stderr!r}")
 
 
-def check(prefix, census_exe, probe_exe, sc):
+def check(prefix, census_exe, probe_exe, sc, set_value_exe=None):
     """Returns a list of failures (empty when the scenario passed)."""
-    plant(prefix, sc)
+    plant(prefix, sc, set_value_exe)
     r = prefix.wine([probe_exe] + sc.run if sc.run else [census_exe], codepage=sc.codepage)
     wanted = b"".join(line.encode(f"cp{sc.codepage}") + b"\r\n" for line in sc.expect)
     failures = []
@@ -52,6 +64,9 @@ def check(prefix, census_exe, probe_exe, sc):
         return failures
     if r.returncode != sc.result % 256:
         failures.append(f"exit status {r.returncode}, wanted {sc.result % 256}")
+    if sc.restart:
+        prefix.stop()
+        prefix.start()
     record = prefix.read_record()
     want_record = None if sc.record == "absent" else int(sc.record)
     if record != want_record:
@@ -63,6 +78,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--arch", choices=("win32", "win64"), default="win32")
     ap.add_argument("--session", action="store_true")
+    ap.add_argument("--set-value", help="the set_value test program")
     ap.add_argument("census_exe")
     ap.add_argument("probe_exe")
     ap.add_argument("prefix")
@@ -82,7 +98,7 @@ def main():
             if sc.sim_only:
                 skipped += 1
                 continue
-            failures = check(prefix, census_exe, probe_exe, sc)
+            failures = check(prefix, census_exe, probe_exe, sc, a.set_value)
             if failures:
                 failed += 1
                 print(f"FAIL {sc.name}")

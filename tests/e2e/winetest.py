@@ -10,7 +10,8 @@ import subprocess
 import sys
 import tempfile
 
-ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum"
+ENUM_PATH = r"System\CurrentControlSet\Enum"
+ENUM = "HKEY_LOCAL_MACHINE\\" + ENUM_PATH
 DEVICE_CLASSES = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\DeviceClasses"
 RECORD_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Tavrel"
 RECORD_VALUE = "DonglePlugedIn"

@@ -20,6 +20,12 @@ namespace {
 
 const GUID kClassA = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 const GUID kClassB = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+// The model's own copies of the dongle's patterns, written out: a changed constant in the
+// program is then a difference the checks see.
+const char kPrimary[] = "USB\\VID_7B2E&PID_2F40";
+const char kSecondary[] = "USB\\VID_7B2E&PID_0B74";
+const char kAssocClass[] = "USB\\CLASS_EF&SUBCLASS_03&PROT_01";
+
 const sim::StateScope kChanges[] = {{DICS_DISABLE, DICS_FLAG_GLOBAL},
                                     {DICS_ENABLE, DICS_FLAG_GLOBAL},
                                     {DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}};
@@ -50,7 +56,7 @@ std::string Capture(const std::function<void()>& run) {
 // An identifier list: raw bytes, or one of the patterns (letter case scrambled) followed by
 // arbitrary bytes, so that matches are common.
 std::string IdBytes(FuzzedDataProvider& in) {
-    static const char* const patterns[] = {szDongleId, szDongleId2, szAssocClassId};
+    static const char* const patterns[] = {kPrimary, kSecondary, kAssocClass};
     const int kind = in.ConsumeIntegralInRange(0, 3);
     std::string bytes;
     if (kind > 0) {
@@ -122,7 +128,7 @@ long ParentOf(const std::vector<sim::Device>& tree, long node) {
 bool Switchable(const std::vector<sim::Device>& tree, size_t node) {
     const sim::Device& d = tree[node];
     if (d.interfaceDetailError != 0 ||
-        !Prefix(FirstId(d.hardwareIds, d.hardwareIdsError), szDongleId)) {
+        !Prefix(FirstId(d.hardwareIds, d.hardwareIdsError), kPrimary)) {
         return false;
     }
     const long parent = ParentOf(tree, (long)node);
@@ -224,13 +230,13 @@ void CheckCensus(const std::vector<sim::Device>& tree, DWORD listError, LONG key
         }
         const auto hw = FirstId(d.hardwareIds, d.hardwareIdsError);
         const auto compat = FirstId(d.compatibleIds, d.compatibleIdsError);
-        for (const char* pattern : {szDongleId, szDongleId2}) {
+        for (const char* pattern : {kPrimary, kSecondary}) {
             if (Prefix(hw, pattern)) {
                 expected += *hw + "\n";
                 count++;
             }
         }
-        if (Prefix(compat, szAssocClassId)) {
+        if (Prefix(compat, kAssocClass)) {
             expected += *compat + "\n";
             count++;
         }
@@ -261,7 +267,7 @@ void CheckStatus(const std::vector<sim::Device>& tree, DWORD detailError) {
     DWORD disabled = 0;
     for (const sim::Device& d : tree) {
         if (d.present && detailError == 0 && d.statusResult == CR_SUCCESS &&
-            Prefix(FirstId(d.hardwareIds, d.hardwareIdsError), szDongleId)) {
+            Prefix(FirstId(d.hardwareIds, d.hardwareIdsError), kPrimary)) {
             found++;
             disabled += (d.status & DN_HAS_PROBLEM) != 0 && d.problem == CM_PROB_DISABLED;
         }

@@ -275,11 +275,39 @@ TEST_F(Control, StatusPassesOverNodesWhoseReadsFail) {
         ERROR_INVALID_DATA;
     AddNode("USB\\VID_7B2E&PID_2F40\\GONE", "USB\\VID_7B2E&PID_2F40").present = false;
     EXPECT_EQ(Status(), std::make_pair(1u, 0u));
-    EXPECT_NE(std::find(sim::Events().begin(), sim::Events().end(),
-                        "Status USB\\VID_7B2E&PID_2F40\\OK local"),
-              sim::Events().end());
+    const auto& events = sim::Events();
+    EXPECT_NE(std::find(events.begin(), events.end(), "Status USB\\VID_7B2E&PID_2F40\\OK local"),
+              events.end());
+    // Only present devices are listed: a node that is not present is never even read.
+    EXPECT_EQ(std::find(events.begin(), events.end(), "Read USB\\VID_7B2E&PID_2F40\\GONE 1"),
+              events.end());
     sim::FailListDetail(ERROR_INVALID_USER_BUFFER);
     EXPECT_EQ(Status(), std::make_pair(0u, 0u));
+}
+
+// Wine's status read succeeds without writing the status or the problem: each node is judged
+// on its own read, never on the node before it.
+TEST_F(Control, StatusIsResetBeforeEachRead) {
+    sim::Device& off = AddNode("USB\\VID_7B2E&PID_2F40\\OFF", "USB\\VID_7B2E&PID_2F40");
+    off.status = DN_HAS_PROBLEM;
+    off.problem = CM_PROB_DISABLED;
+    AddNode("USB\\VID_7B2E&PID_2F40\\SILENT", "USB\\VID_7B2E&PID_2F40").statusWritesNothing = true;
+    EXPECT_EQ(Status(), std::make_pair(2u, 1u));
+}
+
+// A 32-bit process on 64-bit Windows: the class installer refuses every change. Disabling still
+// pauses before each call and reports nothing changed; the status query is unaffected.
+TEST_F(Control, InWow64NothingIsSwitched) {
+    AddCompositeDongle();
+    sim::RunAsWow64(true);
+    EXPECT_EQ(DisableDongles(kUsbDevice), 0);
+    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{2000, 2000}));
+    EXPECT_EQ(EnableDongles(kUsbDevice), 0);
+    EXPECT_EQ(sim::Changes().size(), 6u);
+    for (const sim::Change& c : sim::Changes()) {
+        EXPECT_FALSE(c.made);
+    }
+    EXPECT_EQ(Status(), std::make_pair(2u, 0u));
 }
 
 // Failure results

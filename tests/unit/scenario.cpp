@@ -113,8 +113,6 @@ std::vector<Scenario> LoadScenarios(const std::string& path) {
         }
         if (word == "sim-only") {
             sc.simOnly = true;
-        } else if (word == "wine-only") {
-            sc.wineOnly = true;
         } else if (word == "codepage") {
             sc.codePage = (UINT)std::stoul(rest);
         } else if (word == "record-before") {
@@ -174,15 +172,14 @@ std::vector<Scenario> LoadScenarios(const std::string& path) {
             sc.expect.insert(sc.expect.end(), std::stoul(rest.substr(0, gap)), text);
         } else if (word == "result") {
             sc.result = (DWORD)std::stoul(rest);
+        } else if (word == "restart") {
+            sc.restart = true;
         } else if (word == "record") {
             sc.record = rest;
         } else {
             Malformed(path, n, "unknown word '" + word + "'");
         }
     }
-    all.erase(
-        std::remove_if(all.begin(), all.end(), [](const Scenario& sc) { return sc.wineOnly; }),
-        all.end());
     return all;
 }
 

@@ -13,7 +13,6 @@
 struct Scenario {
     std::string name;
     bool simOnly = false;
-    bool wineOnly = false;
     UINT codePage = 1252;
     std::string recordBefore = "absent"; // a number, "key" or "absent"
     DWORD deviceListError = 0;
@@ -21,12 +20,12 @@ struct Scenario {
     std::vector<sim::Device> devices;
     std::vector<std::string> expect; // in the scenario's code page
     DWORD result = 0;
+    bool restart = false;         // the machine restarts before the record is read
     std::string record;           // a number or "absent"
     std::vector<std::string> run; // device module: the interface class, then the operations
 };
 
-// Reads a scenario file, leaving out the scenarios that pin what Wine alone does; aborts the
-// test program on a malformed file.
+// Reads a scenario file; aborts the test program on a malformed file.
 std::vector<Scenario> LoadScenarios(const std::string& path);
 
 // Builds the scenario's device tree, record and injected failures on a reset platform.
