@@ -2,6 +2,8 @@
 
 #include "census/identity.h"
 
+// Fixed external names: installers, services and scripts on installed systems read the record
+// under exactly these spellings ("Pluged" included). Never correct them.
 const char szRecordKey[] = "SYSTEM\\CurrentControlSet\\Services\\Tavrel";
 const char szRecordValue[] = "DonglePlugedIn";
 
@@ -17,6 +19,9 @@ DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const
     DWORD nCount = 0;
     SP_DEVINFO_DATA did;
     char buffer[cbIdBuffer];
+    // The platform calls are made with every argument they have always had: nSize receives the
+    // size a read needs, dwDisp whether the key was created or opened, and szBuf holds the key's
+    // path. Nothing reads nSize or dwDisp; they are kept on purpose.
     DWORD nSize = 0;
     char szBuf[cbIdBuffer];
     HKEY hk = NULL;

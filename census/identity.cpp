@@ -1,5 +1,7 @@
 #include "census/identity.h"
 
+// The dongle's identity as its devices report it. Fixed: the letter case does not matter (the
+// rule ignores it), every character does.
 const char szDongleId[] = "USB\\Vid_7B2E&Pid_2F40";
 const char szDongleId2[] = "USB\\Vid_7B2E&Pid_0B74";
 const char szAssocClassId[] = "USB\\CLASS_EF&SUBCLASS_03&PROT_01";

@@ -1,15 +1,5 @@
-# Cross-builds the Windows program for 32-bit x86 with mingw-w64. Where Wine is installed, the
-# .exe files are run under it (CMAKE_CROSSCOMPILING_EMULATOR); a release needs no Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-builds the Windows program for 32-bit x86 with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-find_program(WINE_EXECUTABLE wine)
-if(WINE_EXECUTABLE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_EXECUTABLE})
-endif()
+set(MINGW_TRIPLE i686-w64-mingw32)
+set(MINGW_WINE wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

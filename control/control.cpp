@@ -6,6 +6,9 @@
 static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_LIST_DETAIL_DATA_A) == 287,
               "SP_DEVINFO_LIST_DETAIL_DATA_A must keep its 32-bit layout");
 
+// Fixed numbers of the module's contract with the systems it runs on: a selected device's
+// grandparent has an instance ID of at least 6 characters, and each disable waits 2000 ms
+// before the class installer is called. Callers and installed systems rely on both.
 enum { cchMinGrandparentId = 6, dwDisablePauseMs = 2000 };
 
 // Fills did with the device of one interface and tells whether that device is to be switched:
@@ -116,7 +119,7 @@ DWORD QueryDongleStatus(DWORD* pnFound, DWORD* pnDisabled) {
     DWORD nDisabled = 0;
     SP_DEVINFO_DATA did;
     char buffer[cbIdBuffer];
-    DWORD nSize = 0;
+    DWORD nSize = 0; // the size a read needs: asked for, as always, and never consulted
     SP_DEVINFO_LIST_DETAIL_DATA_A devInfoListDetail;
     ULONG status = 0;
     ULONG problem = 0;

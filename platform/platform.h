@@ -10,7 +10,7 @@
 #include <cfgmgr32.h>
 #include <mbstring.h>
 #else
-#include "sim/winapi.h"
+#include "platform/sim/winapi.h"
 #endif
 
 #include <stdio.h>

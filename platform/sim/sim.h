@@ -30,6 +30,8 @@ Property Raw(const std::string& bytes, DWORD type = REG_MULTI_SZ);
 // A state change (keyed by DICS_* and DICS_FLAG_*).
 typedef std::pair<DWORD, DWORD> StateScope;
 
+// A device node. Every injected failure is named fail<what fails> and holds the error (or
+// CONFIGRET) that call answers instead of succeeding; 0 (CR_SUCCESS) injects none.
 struct Device {
     std::string instanceId;
     // Listed with DIGCF_PRESENT. A device that is not present is still in the tree and is
@@ -41,29 +43,29 @@ struct Device {
     std::optional<Property> hardwareIds;
     std::optional<Property> compatibleIds;
     // Nonzero: reading that property fails with this error code.
-    DWORD hardwareIdsError = 0;
-    DWORD compatibleIdsError = 0;
+    DWORD failHardwareIds = 0;
+    DWORD failCompatibleIds = 0;
     // Instance ID of the parent node; empty: the root of the tree.
     std::string parent;
     // Nonzero: CM_Get_Parent of this node fails with it (and, as Wine does, stores node 0).
-    CONFIGRET parentResult = CR_SUCCESS;
+    CONFIGRET failParent = CR_SUCCESS;
     // Nonzero: CM_Get_Device_IDA of this node fails with it.
-    CONFIGRET idResult = CR_SUCCESS;
+    CONFIGRET failInstanceId = CR_SUCCESS;
     // What CM_Get_DevNode_Status_Ex reports, or the CONFIGRET it fails with.
     ULONG status = DN_STARTED | DN_DISABLEABLE;
     ULONG problem = 0;
-    CONFIGRET statusResult = CR_SUCCESS;
+    CONFIGRET failStatus = CR_SUCCESS;
     // The status read succeeds without writing the status or the problem, as Wine's does.
     bool statusWritesNothing = false;
     // Interface classes the device exposes, one entry per interface.
     std::vector<GUID> interfaces;
     // Nonzero: SetupDiGetDeviceInterfaceDetailA on its interfaces fails with this error code
     // before filling anything in.
-    DWORD interfaceDetailError = 0;
+    DWORD failInterfaceDetail = 0;
     // Errors that SetupDiSetClassInstallParamsA and SetupDiCallClassInstaller answer for a given
     // state change; a change that is not listed is accepted and made.
-    std::map<StateScope, DWORD> paramsErrors;
-    std::map<StateScope, DWORD> installerErrors;
+    std::map<StateScope, DWORD> failParams;
+    std::map<StateScope, DWORD> failInstaller;
 };
 
 // One call of the class installer with DIF_PROPERTYCHANGE, as asked.
@@ -121,7 +123,8 @@ const std::vector<DWORD>& Sleeps();
 // "Sleep <ms>", "Params <id> <state> <scope> <profile> ok|<error>",
 // "Install <id> <state> <scope> ok|<error>", "Status <id> local|remote",
 // "SetValue <name> <type> <size>", "CreateKey <PATH>[ volatile]" (the path upper-cased, as the
-// registry compares it).
+// registry compares it). Flags and numbers are decimal; every error code is written one way,
+// in hexadecimal ("0x57", "0xE0000231").
 const std::vector<std::string>& Events();
 // Calls that passed a handle the platform never issued (or had released).
 int BadHandleUses();

@@ -1,13 +1,33 @@
-"""Reads the scenario files of tests/scenarios (their format is described at the top of
-census.txt).
+"""Reads the scenario files of tests/scenarios (the format is described at the top of
+census.txt). This is the format's one reader: the Wine tests use it directly, and the unit tests
+read the normalised form it writes as JSON.
 
-usage: scenarios.py --wine-names FILE    the names of the scenarios that run under Wine"""
+usage: scenarios.py --wine-names FILE     the names of the scenarios that run under Wine
+       scenarios.py --json FILE OUT       the scenarios of FILE as JSON, for the unit tests"""
 
+import json
 import re
 import sys
 
 SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-device-list",
                   "fail-key-creation"}
+DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
+                "hardware-unterminated", "compatible-unterminated", "interface",
+                "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
+                "times"}
+
+# Error codes a scenario may name instead of giving their number.
+ERRORS = {
+    "ERROR_FILE_NOT_FOUND": 2, "ERROR_ACCESS_DENIED": 5, "ERROR_INVALID_HANDLE": 6,
+    "ERROR_NOT_ENOUGH_MEMORY": 8, "ERROR_INVALID_DATA": 13, "ERROR_INVALID_PARAMETER": 87,
+    "ERROR_INSUFFICIENT_BUFFER": 122, "ERROR_NO_MORE_ITEMS": 259,
+}
+
+GUID = re.compile(r"^\{[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12}\}$")
+
+
+class Malformed(ValueError):
+    pass
 
 
 def expand(text):
@@ -31,7 +51,9 @@ class Property:
 class Device:
     def __init__(self, instance_id):
         self.instance_id = instance_id
+        self.present = True
         self.props = {}  # "hardware" / "compatible" -> Property
+        self.errors = {}  # "hardware" / "compatible" -> error code
         self.interfaces = []  # (class GUID text, linked)
 
 
@@ -41,82 +63,162 @@ class Scenario:
         self.sim_only = False
         self.codepage = 1252
         self.record_before = "absent"
+        self.device_list_error = 0
+        self.key_creation_error = 0
         self.devices = []
         self.expect = []
         self.result = None
-        self.record = None
         self.restart = False
-        self.run = None  # for the device module: the interface class and the operations
+        self.record = None
+        self.run = []  # for the device module: the interface class and the operations
+
+
+def number(text, what):
+    if text in ERRORS:
+        return ERRORS[text]
+    if not text.isdigit():
+        raise Malformed(f"{what}: not a number or a known error name: '{text}'")
+    return int(text)
+
+
+def parse_line(cur, word, rest):
+    """Applies one line to the scenario it belongs to."""
+    dev = cur.devices[-1] if cur.devices else None
+    if word in SIM_ONLY_WORDS and not cur.sim_only:
+        raise Malformed(f"'{word}' needs sim-only before it")
+    if word in DEVICE_WORDS and dev is None:
+        raise Malformed(f"'{word}' outside a device")
+    if word == "sim-only":
+        cur.sim_only = True
+    elif word == "codepage":
+        cur.codepage = number(rest, word)
+    elif word == "record-before":
+        if rest not in ("absent", "key") and not rest.isdigit():
+            raise Malformed(f"record-before takes a number, 'key' or 'absent': '{rest}'")
+        cur.record_before = rest
+    elif word == "device":
+        cur.devices.append(Device(rest))
+    elif word == "times":
+        # The device stands n times, "{#}" in its instance ID counting from 0.
+        template = cur.devices.pop()
+        if "{#}" not in template.instance_id:
+            raise Malformed("'times' needs {#} in the device's instance ID")
+        for k in range(number(rest, word)):
+            copy = Device(template.instance_id.replace("{#}", str(k)))
+            copy.present, copy.props, copy.errors = template.present, template.props, \
+                template.errors
+            copy.interfaces = template.interfaces
+            cur.devices.append(copy)
+    elif word in ("hardware", "compatible"):
+        dev.props[word] = Property("multi", id_list(rest))
+    elif word in ("hardware-sz", "compatible-sz"):
+        dev.props[word[:-3]] = Property("sz", [expand(rest)])
+    elif word in ("hardware-unterminated", "compatible-unterminated"):
+        dev.props[word.split("-")[0]] = Property("unterminated", id_list(rest))
+    elif word in ("interface", "interface-unlinked"):
+        if not GUID.match(rest):
+            raise Malformed(f"not a GUID: '{rest}'")
+        linked = word == "interface"
+        if any(other != linked for _, other in dev.interfaces):
+            raise Malformed("linked and unlinked interfaces on one device")
+        dev.interfaces.append((rest, linked))
+    elif word == "not-present":
+        dev.present = False
+    elif word in ("hardware-fails", "compatible-fails"):
+        dev.errors[word.split("-")[0]] = number(rest, word)
+    elif word == "fail-device-list":
+        cur.device_list_error = number(rest, word)
+    elif word == "fail-key-creation":
+        cur.key_creation_error = number(rest, word)
+    elif word == "run":
+        cur.run = rest.split()
+        if not cur.run or not GUID.match(cur.run[0]):
+            raise Malformed("run takes an interface class GUID, then the operations")
+    elif word == "expect":
+        cur.expect.append(expand(rest))
+    elif word == "expect-times":
+        count, _, text = rest.partition(" ")
+        cur.expect += [expand(text)] * number(count, word)
+    elif word == "result":
+        cur.result = number(rest, word)
+    elif word == "restart":
+        cur.restart = True
+    elif word == "record":
+        if rest != "absent" and not rest.isdigit():
+            raise Malformed(f"record takes a number or 'absent': '{rest}'")
+        cur.record = rest
+    else:
+        raise Malformed(f"unknown word '{word}'")
 
 
 def load(path):
     scenarios = []
-    cur = None
-    dev = None
     with open(path, encoding="utf-8") as f:
         for n, raw in enumerate(f, 1):
             line = raw.rstrip("\n")
             if not line.strip() or line.lstrip().startswith("#"):
                 continue
             word, _, rest = line.strip().partition(" ")
-            if word == "scenario":
-                cur = Scenario(rest)
-                dev = None
-                scenarios.append(cur)
-                continue
-            if cur is None:
-                raise ValueError(f"{path}:{n}: text before the first scenario")
-            if word in SIM_ONLY_WORDS and not cur.sim_only:
-                raise ValueError(f"{path}:{n}: '{word}' needs sim-only")
-            if word == "sim-only":
-                cur.sim_only = True
-            elif word == "codepage":
-                cur.codepage = int(rest)
-            elif word == "record-before":
-                cur.record_before = rest
-            elif word == "device":
-                dev = Device(rest)
-                cur.devices.append(dev)
-            elif word == "times":
-                # The device stands n times, "{#}" in its instance ID counting from 0.
-                template = cur.devices.pop()
-                for k in range(int(rest)):
-                    copy = Device(template.instance_id.replace("{#}", str(k)))
-                    copy.props = template.props
-                    copy.interfaces = template.interfaces
-                    cur.devices.append(copy)
-                dev = None
-            elif word in ("hardware", "compatible"):
-                dev.props[word] = Property("multi", id_list(rest))
-            elif word in ("hardware-sz", "compatible-sz"):
-                dev.props[word[:-3]] = Property("sz", [expand(rest)])
-            elif word in ("hardware-unterminated", "compatible-unterminated"):
-                dev.props[word.split("-")[0]] = Property("unterminated", id_list(rest))
-            elif word in ("interface", "interface-unlinked"):
-                dev.interfaces.append((rest, word == "interface"))
-            elif word == "run":
-                cur.run = rest.split()
-            elif word in SIM_ONLY_WORDS:
-                pass
-            elif word == "expect":
-                cur.expect.append(expand(rest))
-            elif word == "expect-times":
-                count, _, text = rest.partition(" ")
-                cur.expect += [expand(text)] * int(count)
-            elif word == "result":
-                cur.result = int(rest)
-            elif word == "restart":
-                cur.restart = True
-            elif word == "record":
-                cur.record = rest
-            else:
-                raise ValueError(f"{path}:{n}: unknown word '{word}'")
+            try:
+                if word == "scenario":
+                    if not re.fullmatch(r"[a-z0-9-]+", rest):
+                        raise Malformed(f"a scenario's name is one word of a-z, 0-9 and '-': "
+                                        f"'{rest}'")
+                    if any(sc.name == rest for sc in scenarios):
+                        raise Malformed(f"a second scenario named '{rest}'")
+                    scenarios.append(Scenario(rest))
+                elif not scenarios:
+                    raise Malformed("text before the first scenario")
+                else:
+                    parse_line(scenarios[-1], word, rest)
+            except Malformed as e:
+                raise Malformed(f"{path}:{n}: {e}") from None
+    for sc in scenarios:
+        if not sc.run and (sc.result is None or sc.record is None):
+            raise Malformed(f"{path}: scenario '{sc.name}' needs a result and a record")
     return scenarios
 
 
+def to_json(sc):
+    """The normalised form the unit tests read: every default filled in, error names resolved,
+    repetitions expanded, identifier lists split. Text stays UTF-8; the reader converts it to the
+    scenario's code page."""
+    def prop(dev, which):
+        p = dev.props.get(which)
+        return None if p is None else {"kind": p.kind, "ids": p.ids}
+    return {
+        "name": sc.name, "sim_only": sc.sim_only, "codepage": sc.codepage,
+        "record_before": sc.record_before, "device_list_error": sc.device_list_error,
+        "key_creation_error": sc.key_creation_error, "restart": sc.restart,
+        "devices": [{
+            "instance_id": d.instance_id, "present": d.present,
+            "hardware": prop(d, "hardware"), "compatible": prop(d, "compatible"),
+            "hardware_error": d.errors.get("hardware", 0),
+            "compatible_error": d.errors.get("compatible", 0),
+            "interfaces": [{"guid": g, "linked": linked} for g, linked in d.interfaces],
+        } for d in sc.devices],
+        "expect": sc.expect, "result": sc.result or 0, "record": sc.record or "",
+        "run": sc.run,
+    }
+
+
+def main():
+    try:
+        if len(sys.argv) == 3 and sys.argv[1] == "--wine-names":
+            for sc in load(sys.argv[2]):
+                if not sc.sim_only:
+                    print(sc.name)
+            return 0
+        if len(sys.argv) == 4 and sys.argv[1] == "--json":
+            data = [to_json(sc) for sc in load(sys.argv[2])]
+            with open(sys.argv[3], "w", encoding="utf-8") as f:
+                json.dump(data, f, ensure_ascii=False, indent=1)
+                f.write("\n")
+            return 0
+    except Malformed as e:
+        sys.exit(f"scenarios.py: {e}")
+    sys.exit(__doc__)
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] != "--wine-names":
-        sys.exit(__doc__)
-    for sc in load(sys.argv[2]):
-        if not sc.sim_only:
-            print(sc.name)
+    sys.exit(main())

@@ -111,7 +111,7 @@ long ParentOf(const std::vector<sim::Device>& tree, long node) {
         return -2;
     }
     const sim::Device& d = tree[(size_t)node];
-    if (d.parentResult != CR_SUCCESS) {
+    if (d.failParent != CR_SUCCESS) {
         return -2;
     }
     if (d.parent.empty()) {
@@ -127,8 +127,8 @@ long ParentOf(const std::vector<sim::Device>& tree, long node) {
 
 bool Switchable(const std::vector<sim::Device>& tree, size_t node) {
     const sim::Device& d = tree[node];
-    if (d.interfaceDetailError != 0 ||
-        !Prefix(FirstId(d.hardwareIds, d.hardwareIdsError), kPrimary)) {
+    if (d.failInterfaceDetail != 0 ||
+        !Prefix(FirstId(d.hardwareIds, d.failHardwareIds), kPrimary)) {
         return false;
     }
     const long parent = ParentOf(tree, (long)node);
@@ -140,7 +140,7 @@ bool Switchable(const std::vector<sim::Device>& tree, size_t node) {
         return true; // the root's ID is 12 characters
     }
     const sim::Device& g = tree[(size_t)grandparent];
-    return g.idResult == CR_SUCCESS && g.instanceId.size() >= 6;
+    return g.failInstanceId == CR_SUCCESS && g.instanceId.size() >= 6;
 }
 
 DWORD ErrorOf(FuzzedDataProvider& in) {
@@ -165,27 +165,27 @@ std::vector<sim::Device> BuildTree(FuzzedDataProvider& in) {
         d.enabled = in.ConsumeIntegralInRange(0, 7) != 0;
         d.hardwareIds = PropertyOf(in);
         d.compatibleIds = PropertyOf(in);
-        d.hardwareIdsError = ErrorOf(in);
-        d.compatibleIdsError = ErrorOf(in);
+        d.failHardwareIds = ErrorOf(in);
+        d.failCompatibleIds = ErrorOf(in);
         const int parent = in.ConsumeIntegralInRange(-1, i - 1);
         if (parent >= 0) {
             d.parent = tree[(size_t)parent].instanceId;
         }
-        d.parentResult = ResultOf(in);
-        d.idResult = ResultOf(in);
-        d.statusResult = ResultOf(in);
+        d.failParent = ResultOf(in);
+        d.failInstanceId = ResultOf(in);
+        d.failStatus = ResultOf(in);
         d.status = in.ConsumeBool() ? DN_HAS_PROBLEM : DN_STARTED;
         d.problem = in.ConsumeIntegralInRange<ULONG>(20, 23);
         for (int k = in.ConsumeIntegralInRange(0, 3); k > 0; k--) {
             d.interfaces.push_back(in.ConsumeBool() ? kClassA : kClassB);
         }
-        d.interfaceDetailError = ErrorOf(in);
+        d.failInterfaceDetail = ErrorOf(in);
         for (const sim::StateScope& change : kChanges) {
             if (DWORD e = ErrorOf(in)) {
-                d.paramsErrors[change] = e;
+                d.failParams[change] = e;
             }
             if (DWORD e = ErrorOf(in)) {
-                d.installerErrors[change] = e;
+                d.failInstaller[change] = e;
             }
         }
         tree.push_back(d);
@@ -228,8 +228,8 @@ void CheckCensus(const std::vector<sim::Device>& tree, DWORD listError, LONG key
         if (!d.present) {
             continue;
         }
-        const auto hw = FirstId(d.hardwareIds, d.hardwareIdsError);
-        const auto compat = FirstId(d.compatibleIds, d.compatibleIdsError);
+        const auto hw = FirstId(d.hardwareIds, d.failHardwareIds);
+        const auto compat = FirstId(d.compatibleIds, d.failCompatibleIds);
         for (const char* pattern : {kPrimary, kSecondary}) {
             if (Prefix(hw, pattern)) {
                 expected += *hw + "\n";
@@ -266,8 +266,8 @@ void CheckStatus(const std::vector<sim::Device>& tree, DWORD detailError) {
     DWORD found = 0;
     DWORD disabled = 0;
     for (const sim::Device& d : tree) {
-        if (d.present && detailError == 0 && d.statusResult == CR_SUCCESS &&
-            Prefix(FirstId(d.hardwareIds, d.hardwareIdsError), kPrimary)) {
+        if (d.present && detailError == 0 && d.failStatus == CR_SUCCESS &&
+            Prefix(FirstId(d.hardwareIds, d.failHardwareIds), kPrimary)) {
             found++;
             disabled += (d.status & DN_HAS_PROBLEM) != 0 && d.problem == CM_PROB_DISABLED;
         }
@@ -292,10 +292,10 @@ void CheckSwitch(const std::vector<sim::Device>& tree, bool enable) {
                 continue;
             }
             for (const sim::StateScope& change : kChanges) {
-                if ((change.first == DICS_ENABLE) != enable || d.paramsErrors.count(change)) {
+                if ((change.first == DICS_ENABLE) != enable || d.failParams.count(change)) {
                     continue;
                 }
-                const bool made = d.installerErrors.count(change) == 0;
+                const bool made = d.failInstaller.count(change) == 0;
                 expected.push_back({d.instanceId, change.first, change.second, 0, made});
                 changed += made && change != kChanges[1];
             }

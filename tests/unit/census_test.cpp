@@ -28,12 +28,6 @@ CensusRun RunCensus(DWORD nPresentBefore) {
     return r;
 }
 
-bool Asked(const std::string& prefix) {
-    const auto& events = sim::Events();
-    return std::any_of(events.begin(), events.end(),
-                       [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
-}
-
 // The scenarios shared with the Wine tests, run through the program's entry: its exit status is
 // the census result, or the error code when there is no device list.
 class CensusScenario : public testing::TestWithParam<Scenario> {};
@@ -56,65 +50,23 @@ TEST_P(CensusScenario, PrintsExitsAndRecordsAsDescribed) {
     EXPECT_EQ(RecordText(), sc.record);
 }
 
-INSTANTIATE_TEST_SUITE_P(Shared, CensusScenario,
-                         testing::ValuesIn(LoadScenarios(SCENARIO_DIR "/census.txt")),
+INSTANTIATE_TEST_SUITE_P(Shared, CensusScenario, testing::ValuesIn(LoadScenarios("census")),
                          ScenarioName);
-INSTANTIATE_TEST_SUITE_P(BadInput, CensusScenario,
-                         testing::ValuesIn(LoadScenarios(SCENARIO_DIR "/bad-input.txt")),
+INSTANTIATE_TEST_SUITE_P(BadInput, CensusScenario, testing::ValuesIn(LoadScenarios("bad-input")),
                          ScenarioName);
 
-TEST(Census, ListsPresentDevicesOfAllClassesAndWritesOneDword) {
+// The census stores the count it returns; without a device list it leaves the count as it was.
+TEST(Census, StoresItsCountOnlyWhenItHasOne) {
     sim::Reset();
-    sim::AddDevice("USB\\VID_7B2E&PID_2F40\\1").hardwareIds =
-        sim::MultiSz({"USB\\VID_7B2E&PID_2F40"});
-    sim::SetValue(szRecordKey, "Other", {REG_SZ, std::string("kept", 5)});
-    RunCensus(0);
-    const std::vector<std::string> expected = {
-        "ClassDevs 6",
-        "Read USB\\VID_7B2E&PID_2F40\\1 1",
-        "Read USB\\VID_7B2E&PID_2F40\\1 2",
-        "CreateKey SYSTEM\\CURRENTCONTROLSET\\SERVICES\\TAVREL",
-        "SetValue DonglePlugedIn 4 4",
-    };
-    EXPECT_EQ(sim::Events(), expected);
-    ASSERT_TRUE(sim::QueryValue(szRecordKey, "Other"));
-    EXPECT_EQ(sim::QueryValue(szRecordKey, "Other")->bytes, std::string("kept", 5));
-}
-
-TEST(Census, NoDeviceListTouchesNothing) {
-    sim::Reset();
-    sim::FailDeviceList(ERROR_ACCESS_DENIED);
-    sim::AddDevice("USB\\VID_7B2E&PID_2F40\\1").hardwareIds =
-        sim::MultiSz({"USB\\VID_7B2E&PID_2F40"});
-    const CensusRun r = RunCensus(42);
-    EXPECT_EQ(r.result, (DWORD)ERROR_ACCESS_DENIED);
-    EXPECT_EQ(r.nPresent, 42u);
-    EXPECT_EQ(r.out, "");
-    EXPECT_FALSE(Asked("Read"));
-    EXPECT_FALSE(Asked("CreateKey"));
-    EXPECT_FALSE(sim::KeyExists(szRecordKey));
-}
-
-TEST(Census, KeyThatCannotBeCreatedIsNeverWritten) {
-    sim::Reset();
-    sim::FailKeyCreation(ERROR_ACCESS_DENIED);
     sim::AddDevice("USB\\VID_7B2E&PID_0B74\\1").hardwareIds =
         sim::MultiSz({"USB\\VID_7B2E&PID_0B74"});
-    const CensusRun r = RunCensus(0);
+    CensusRun r = RunCensus(42);
     EXPECT_EQ(r.result, 1u);
     EXPECT_EQ(r.nPresent, 1u);
-    EXPECT_FALSE(Asked("SetValue"));
-    EXPECT_EQ(sim::BadHandleUses(), 0);
-}
-
-TEST(Census, NotPresentDeviceIsNeverRead) {
-    sim::Reset();
-    sim::Device& gone = sim::AddDevice("USB\\VID_7B2E&PID_2F40\\GONE");
-    gone.present = false;
-    gone.hardwareIds = sim::MultiSz({"USB\\VID_7B2E&PID_2F40"});
-    const CensusRun r = RunCensus(0);
-    EXPECT_EQ(r.result, 0u);
-    EXPECT_FALSE(Asked("Read USB\\VID_7B2E&PID_2F40\\GONE"));
+    sim::FailDeviceList(ERROR_ACCESS_DENIED);
+    r = RunCensus(42);
+    EXPECT_EQ(r.result, (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_EQ(r.nPresent, 42u);
 }
 
 // Each read starts from a cleared buffer: a read that returns fewer bytes than the last cannot
@@ -131,22 +83,6 @@ TEST(Census, ShortReadNeverSeesAnEarlierIdentifier) {
     const CensusRun r = RunCensus(0);
     EXPECT_EQ(r.result, 0u);
     EXPECT_EQ(r.out, "");
-}
-
-TEST(Census, ListLongerThanTheBufferFailsTheReadWithTheRequiredSize) {
-    sim::Reset();
-    sim::AddDevice("USB\\VID_7B2E&PID_2F40\\1").hardwareIds =
-        sim::MultiSz({"USB\\VID_7B2E&PID_2F40", std::string(240, 'Z')});
-    HDEVINFO h = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    SP_DEVINFO_DATA did = {};
-    did.cbSize = sizeof(did);
-    ASSERT_TRUE(SetupDiEnumDeviceInfo(h, 0, &did));
-    char buffer[cbIdBuffer];
-    DWORD nSize = 0;
-    EXPECT_FALSE(ReadIdProperty(h, &did, SPDRP_HARDWAREID, buffer, &nSize));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(nSize, 22u + 241u + 1u);
-    SetupDiDestroyDeviceInfoList(h);
 }
 
 } // namespace

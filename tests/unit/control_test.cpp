@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 const GUID kUsbDevice = {
@@ -16,6 +18,11 @@ const char kController[] = "PCI\\VEN_8086&DEV_A36D\\3&11583659&0&A0";
 const char kHub[] = "USB\\ROOT_HUB30\\4&2A1B3C&0&0";
 const char kDongle[] = "USB\\VID_7B2E&PID_2F40\\5&1A2B3C4D&0&2";
 const char kDongleMi[] = "USB\\VID_7B2E&PID_2F40&MI_00\\6&3C4D5E&0&0000";
+
+// A successful status query's result with these counts.
+std::tuple<DWORD, DWORD, DWORD> Counts(DWORD nFound, DWORD nDisabled) {
+    return {ERROR_SUCCESS, nFound, nDisabled};
+}
 
 // The scenarios shared with the Wine tests.
 class ControlScenario : public testing::TestWithParam<Scenario> {};
@@ -40,8 +47,7 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
     EXPECT_EQ(sim::BadHandleUses(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Shared, ControlScenario,
-                         testing::ValuesIn(LoadScenarios(SCENARIO_DIR "/control.txt")),
+INSTANTIATE_TEST_SUITE_P(Shared, ControlScenario, testing::ValuesIn(LoadScenarios("control")),
                          ScenarioName);
 
 // A host controller at the root of the tree with a hub below it: a node on the hub has the
@@ -98,11 +104,13 @@ class Control : public testing::Test {
         return lines;
     }
 
-    static std::pair<DWORD, DWORD> Status() {
+    // The status query's result, found and disabled; checked by the caller, so that a failure
+    // points at the test.
+    static std::tuple<DWORD, DWORD, DWORD> Status() {
         DWORD nFound = 99;
         DWORD nDisabled = 99;
-        EXPECT_EQ(QueryDongleStatus(&nFound, &nDisabled), (DWORD)ERROR_SUCCESS);
-        return {nFound, nDisabled};
+        const DWORD dwResult = QueryDongleStatus(&nFound, &nDisabled);
+        return {dwResult, nFound, nDisabled};
     }
 };
 
@@ -130,7 +138,7 @@ TEST_F(Control, GrandparentNeedsAnInstanceIdOfSixCharacters) {
 }
 
 TEST_F(Control, DeviceWithoutReadableHardwareIdsIsNeverSwitched) {
-    AddNode("USB\\VID_7B2E&PID_2F40\\5&1&0&1", "USB\\VID_7B2E&PID_2F40").hardwareIdsError =
+    AddNode("USB\\VID_7B2E&PID_2F40\\5&1&0&1", "USB\\VID_7B2E&PID_2F40").failHardwareIds =
         ERROR_NOT_ENOUGH_MEMORY;
     AddNode("USB\\VID_7B2E&PID_2F40\\5&2&0&1", "USB\\VID_7B2E&PID_2F40").hardwareIds.reset();
     EXPECT_EQ(DisableDongles(kUsbDevice), 0);
@@ -139,12 +147,12 @@ TEST_F(Control, DeviceWithoutReadableHardwareIdsIsNeverSwitched) {
 }
 
 TEST_F(Control, FailedParentOrInstanceIdLookupPassesTheDeviceOver) {
-    AddNode("USB\\VID_7B2E&PID_2F40\\NOPARENT", "USB\\VID_7B2E&PID_2F40").parentResult =
+    AddNode("USB\\VID_7B2E&PID_2F40\\NOPARENT", "USB\\VID_7B2E&PID_2F40").failParent =
         CR_NO_SUCH_DEVNODE;
-    sim::AddDevice("USB\\HUB\\NOGRANDPARENT").parentResult = CR_FAILURE;
+    sim::AddDevice("USB\\HUB\\NOGRANDPARENT").failParent = CR_FAILURE;
     AddNode("USB\\VID_7B2E&PID_2F40\\NOGRANDPARENT", "USB\\VID_7B2E&PID_2F40",
             "USB\\HUB\\NOGRANDPARENT");
-    sim::AddDevice("PCI\\NOID\\0").idResult = CR_FAILURE;
+    sim::AddDevice("PCI\\NOID\\0").failInstanceId = CR_FAILURE;
     AddNode("USB\\HUB\\NOID", "USB\\HUB", "PCI\\NOID\\0");
     AddNode("USB\\VID_7B2E&PID_2F40\\NOID", "USB\\VID_7B2E&PID_2F40", "USB\\HUB\\NOID");
     EXPECT_EQ(DisableDongles(kUsbDevice), 0);
@@ -156,7 +164,7 @@ TEST_F(Control, FailedParentOrInstanceIdLookupPassesTheDeviceOver) {
 // not be switched a second time in this one's name.
 TEST_F(Control, InterfaceWhoseDeviceCannotBeHadIsPassedOver) {
     AddNode(kDongle, "USB\\VID_7B2E&PID_2F40");
-    AddNode("USB\\VID_7B2E&PID_2F40\\NODETAIL", "USB\\VID_7B2E&PID_2F40").interfaceDetailError =
+    AddNode("USB\\VID_7B2E&PID_2F40\\NODETAIL", "USB\\VID_7B2E&PID_2F40").failInterfaceDetail =
         ERROR_NOT_ENOUGH_MEMORY;
     EXPECT_EQ(DisableDongles(kUsbDevice), 1);
     EXPECT_EQ(Touched(), std::vector<std::string>{kDongle});
@@ -186,15 +194,15 @@ TEST_F(Control, DisableCountsOncePerInterface) {
 
 TEST_F(Control, DisableCountsOnlyWhatTheInstallerChanged) {
     AddNode("USB\\VID_7B2E&PID_2F40\\REFUSES", "USB\\VID_7B2E&PID_2F40")
-        .installerErrors[{DICS_DISABLE, DICS_FLAG_GLOBAL}] = ERROR_NOT_DISABLEABLE;
+        .failInstaller[{DICS_DISABLE, DICS_FLAG_GLOBAL}] = ERROR_NOT_DISABLEABLE;
     AddNode("USB\\VID_7B2E&PID_2F40\\REJECTS", "USB\\VID_7B2E&PID_2F40")
-        .paramsErrors[{DICS_DISABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_PARAMETER;
+        .failParams[{DICS_DISABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_PARAMETER;
     EXPECT_EQ(DisableDongles(kUsbDevice), 0);
     const std::vector<std::string> expected = {
         "Params USB\\VID_7B2E&PID_2F40\\REFUSES 2 1 0 ok",
         "Sleep 2000",
-        "Install USB\\VID_7B2E&PID_2F40\\REFUSES 2 1 E0000231",
-        "Params USB\\VID_7B2E&PID_2F40\\REJECTS 2 1 0 57",
+        "Install USB\\VID_7B2E&PID_2F40\\REFUSES 2 1 0xE0000231",
+        "Params USB\\VID_7B2E&PID_2F40\\REJECTS 2 1 0 0x57",
     };
     EXPECT_EQ(Switching(), expected);
 }
@@ -215,13 +223,13 @@ TEST_F(Control, EnableAsksGlobalThenConfigSpecificWithoutPause) {
 
 TEST_F(Control, EnableCountsTheConfigSpecificChangeOnly) {
     AddNode("USB\\VID_7B2E&PID_2F40\\GLOBALFAILS", "USB\\VID_7B2E&PID_2F40")
-        .installerErrors[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
+        .failInstaller[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
     AddNode("USB\\VID_7B2E&PID_2F40\\GLOBALREJECTED", "USB\\VID_7B2E&PID_2F40")
-        .paramsErrors[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_PARAMETER;
+        .failParams[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_PARAMETER;
     AddNode("USB\\VID_7B2E&PID_2F40\\CONFIGFAILS", "USB\\VID_7B2E&PID_2F40")
-        .installerErrors[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_CLASS_INSTALLER;
+        .failInstaller[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_CLASS_INSTALLER;
     AddNode("USB\\VID_7B2E&PID_2F40\\CONFIGREJECTED", "USB\\VID_7B2E&PID_2F40")
-        .paramsErrors[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_PARAMETER;
+        .failParams[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_PARAMETER;
     EXPECT_EQ(EnableDongles(kUsbDevice), 2);
     int made = 0;
     for (const sim::Change& c : sim::Changes()) {
@@ -245,13 +253,13 @@ TEST_F(Control, DisableSeesPresentInterfacesAndEnableSeesAll) {
 
 TEST_F(Control, DisableAndEnableRoundTrip) {
     AddCompositeDongle();
-    EXPECT_EQ(Status(), std::make_pair(2u, 0u));
+    EXPECT_EQ(Status(), Counts(2, 0));
     EXPECT_EQ(DisableDongles(kUsbDevice), 2);
-    EXPECT_EQ(Status(), std::make_pair(2u, 2u));
+    EXPECT_EQ(Status(), Counts(2, 2));
     // The disabled nodes' interfaces are gone from the present list.
     EXPECT_EQ(DisableDongles(kUsbDevice), 0);
     EXPECT_EQ(EnableDongles(kUsbDevice), 2);
-    EXPECT_EQ(Status(), std::make_pair(2u, 0u));
+    EXPECT_EQ(Status(), Counts(2, 0));
 }
 
 // Status query
@@ -265,16 +273,16 @@ TEST_F(Control, StatusCountsDisabledOnlyWithProblemBitAndProblem22) {
     add("USB\\VID_7B2E&PID_2F40\\BIT-ONLY", DN_HAS_PROBLEM, 21);
     add("USB\\VID_7B2E&PID_2F40\\22-ONLY", DN_STARTED, CM_PROB_DISABLED);
     add("USB\\VID_7B2E&PID_2F40\\BOTH", DN_HAS_PROBLEM, CM_PROB_DISABLED);
-    EXPECT_EQ(Status(), std::make_pair(3u, 1u));
+    EXPECT_EQ(Status(), Counts(3, 1));
 }
 
 TEST_F(Control, StatusPassesOverNodesWhoseReadsFail) {
     AddNode("USB\\VID_7B2E&PID_2F40\\OK", "USB\\VID_7B2E&PID_2F40");
-    AddNode("USB\\VID_7B2E&PID_2F40\\NOSTATUS", "USB\\VID_7B2E&PID_2F40").statusResult = CR_FAILURE;
-    AddNode("USB\\VID_7B2E&PID_2F40\\NOIDS", "USB\\VID_7B2E&PID_2F40").hardwareIdsError =
+    AddNode("USB\\VID_7B2E&PID_2F40\\NOSTATUS", "USB\\VID_7B2E&PID_2F40").failStatus = CR_FAILURE;
+    AddNode("USB\\VID_7B2E&PID_2F40\\NOIDS", "USB\\VID_7B2E&PID_2F40").failHardwareIds =
         ERROR_INVALID_DATA;
     AddNode("USB\\VID_7B2E&PID_2F40\\GONE", "USB\\VID_7B2E&PID_2F40").present = false;
-    EXPECT_EQ(Status(), std::make_pair(1u, 0u));
+    EXPECT_EQ(Status(), Counts(1, 0));
     const auto& events = sim::Events();
     EXPECT_NE(std::find(events.begin(), events.end(), "Status USB\\VID_7B2E&PID_2F40\\OK local"),
               events.end());
@@ -282,7 +290,7 @@ TEST_F(Control, StatusPassesOverNodesWhoseReadsFail) {
     EXPECT_EQ(std::find(events.begin(), events.end(), "Read USB\\VID_7B2E&PID_2F40\\GONE 1"),
               events.end());
     sim::FailListDetail(ERROR_INVALID_USER_BUFFER);
-    EXPECT_EQ(Status(), std::make_pair(0u, 0u));
+    EXPECT_EQ(Status(), Counts(0, 0));
 }
 
 // Wine's status read succeeds without writing the status or the problem: each node is judged
@@ -292,7 +300,7 @@ TEST_F(Control, StatusIsResetBeforeEachRead) {
     off.status = DN_HAS_PROBLEM;
     off.problem = CM_PROB_DISABLED;
     AddNode("USB\\VID_7B2E&PID_2F40\\SILENT", "USB\\VID_7B2E&PID_2F40").statusWritesNothing = true;
-    EXPECT_EQ(Status(), std::make_pair(2u, 1u));
+    EXPECT_EQ(Status(), Counts(2, 1));
 }
 
 // A 32-bit process on 64-bit Windows: the class installer refuses every change. Disabling still
@@ -307,7 +315,7 @@ TEST_F(Control, InWow64NothingIsSwitched) {
     for (const sim::Change& c : sim::Changes()) {
         EXPECT_FALSE(c.made);
     }
-    EXPECT_EQ(Status(), std::make_pair(2u, 0u));
+    EXPECT_EQ(Status(), Counts(2, 0));
 }
 
 // Failure results

@@ -9,6 +9,7 @@
 namespace {
 
 struct PrefixCase {
+    const char* name;
     std::string buffer; // bytes, NULs included
     const char* pattern;
     bool matches;
@@ -27,27 +28,39 @@ TEST_P(MatchesIdPrefixTest, HoldsTheFirstIdentifierAgainstThePattern) {
 INSTANTIATE_TEST_SUITE_P(
     Rule, MatchesIdPrefixTest,
     testing::Values(
-        PrefixCase{std::string("USB\\VID_7B2E&PID_2F40&REV_0100\0\0", 33), szDongleId, true},
-        PrefixCase{std::string("usb\\vid_7b2e&pid_2f40&mi_01\0\0", 29), szDongleId, true},
-        PrefixCase{std::string("USB\\VID_7B2E&PID_2F40\0", 22), szDongleId, true},
-        PrefixCase{std::string("USB\\VID_7B2E&PID_2F4\0\0", 22), szDongleId, false},
-        PrefixCase{std::string("USB\\VID_7B2E&PID_0B74\0\0", 23), szDongleId, false},
-        PrefixCase{std::string("USB\\VID_7B2E&PID_0B74&REV_0001\0\0", 32), szDongleId2, true},
-        PrefixCase{std::string("USB\\VID_1234&PID_5678\0USB\\VID_7B2E&PID_2F40\0\0", 45),
+        PrefixCase{"RevisionSuffix", std::string("USB\\VID_7B2E&PID_2F40&REV_0100\0\0", 33),
+                   szDongleId, true},
+        PrefixCase{"LowerCaseInterfaceNode", std::string("usb\\vid_7b2e&pid_2f40&mi_01\0\0", 29),
+                   szDongleId, true},
+        PrefixCase{"ExactlyThePattern", std::string("USB\\VID_7B2E&PID_2F40\0", 22), szDongleId,
+                   true},
+        PrefixCase{"OneCharacterShort", std::string("USB\\VID_7B2E&PID_2F4\0\0", 22), szDongleId,
+                   false},
+        PrefixCase{"OtherProduct", std::string("USB\\VID_7B2E&PID_0B74\0\0", 23), szDongleId,
+                   false},
+        PrefixCase{"SecondProduct", std::string("USB\\VID_7B2E&PID_0B74&REV_0001\0\0", 32),
+                   szDongleId2, true},
+        PrefixCase{"OnlyTheFirstIdentifierCounts",
+                   std::string("USB\\VID_1234&PID_5678\0USB\\VID_7B2E&PID_2F40\0\0", 45),
                    szDongleId, false},
-        PrefixCase{std::string(260, '\0'), szDongleId, false},
-        PrefixCase{std::string(260, '\0'), szAssocClassId, false},
-        PrefixCase{std::string("USB\\Class_EF&SubClass_03&Prot_01\0\0", 34), szAssocClassId, true},
-        PrefixCase{std::string("USB\\Class_EF&SubClass_03\0\0", 26), szAssocClassId, false},
+        PrefixCase{"AllZeroPrimary", std::string(260, '\0'), szDongleId, false},
+        PrefixCase{"AllZeroClass", std::string(260, '\0'), szAssocClassId, false},
+        PrefixCase{"ClassTriple", std::string("USB\\Class_EF&SubClass_03&Prot_01\0\0", 34),
+                   szAssocClassId, true},
+        PrefixCase{"ClassWithoutProtocol", std::string("USB\\Class_EF&SubClass_03\0\0", 26),
+                   szAssocClassId, false},
         // No NUL at all: only as many bytes as the pattern has are read.
-        PrefixCase{std::string("USB\\VID_7B2E&PID_2F40"), szDongleId, true},
-        PrefixCase{std::string("USB\\CLASS_EF&SUBCLASS_03&PROT_01"), szAssocClassId, true},
-        PrefixCase{std::string("USB\\VID_7B2E&PID_2F41"), szDongleId, false},
+        PrefixCase{"NoNulPrimary", std::string("USB\\VID_7B2E&PID_2F40"), szDongleId, true},
+        PrefixCase{"NoNulClass", std::string("USB\\CLASS_EF&SUBCLASS_03&PROT_01"), szAssocClassId,
+                   true},
+        PrefixCase{"LastDigitOff", std::string("USB\\VID_7B2E&PID_2F41"), szDongleId, false},
         // Only A-Z fold: a Latin-1 letter never stands in for an ASCII one.
-        PrefixCase{std::string("USB\\V\xCD"
+        PrefixCase{"Latin1LetterNeverFolds",
+                   std::string("USB\\V\xCD"
                                "D_7B2E&PID_2F40\0",
                                22),
-                   szDongleId, false}));
+                   szDongleId, false}),
+    [](const testing::TestParamInfo<PrefixCase>& info) { return std::string(info.param.name); });
 
 TEST(MatchesIdPrefixCodePage, DoubleByteCharacterNeverMatchesAnAsciiPatternCharacter) {
     sim::Reset();

@@ -1,37 +1,23 @@
 #include "tests/unit/scenario.h"
 
-#include "census/census.h"
 #include "tests/support/control_ops.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iconv.h>
 #include <iostream>
-#include <regex>
-#include <sstream>
 
 namespace {
 
-[[noreturn]] void Malformed(const std::string& path, int line, const std::string& why) {
-    std::cerr << path << ":" << line << ": " << why << "\n";
-    std::abort();
-}
-
-std::string Expand(const std::string& text) {
-    static const std::regex repeat(R"(\{(.+?)\*(\d+)\})");
-    std::string out;
-    auto it = std::sregex_iterator(text.begin(), text.end(), repeat);
-    size_t last = 0;
-    for (; it != std::sregex_iterator(); ++it) {
-        out += text.substr(last, (size_t)it->position() - last);
-        for (int i = 0; i < std::stoi((*it)[2]); i++) {
-            out += (*it)[1];
-        }
-        last = (size_t)(it->position() + it->length());
-    }
-    return out + text.substr(last);
-}
+// The record as installed systems read it, written out here rather than taken from the program,
+// so that a changed name is a difference the scenarios see; and a value of someone else's under
+// the same key.
+const char kRecordKey[] = "SYSTEM\\CurrentControlSet\\Services\\Tavrel";
+const char kRecordValue[] = "DonglePlugedIn";
+const char kOtherValue[] = "unrelated";
 
 // UTF-8 text in the ANSI code page the program sees.
 std::string ToCodePage(const std::string& utf8, UINT codePage) {
@@ -56,129 +42,85 @@ std::string ToCodePage(const std::string& utf8, UINT codePage) {
     return out;
 }
 
-std::vector<std::string> IdList(const std::string& text, UINT codePage) {
+sim::Property IdProperty(const nlohmann::json& p, UINT codePage) {
     std::vector<std::string> ids;
-    const std::string all = ToCodePage(Expand(text), codePage);
-    if (all.empty()) {
-        return ids;
+    for (const auto& id : p.at("ids")) {
+        ids.push_back(ToCodePage(id.get<std::string>(), codePage));
     }
-    size_t start = 0;
-    for (size_t bar; (bar = all.find(" | ", start)) != std::string::npos; start = bar + 3) {
-        ids.push_back(all.substr(start, bar - start));
+    const std::string kind = p.at("kind");
+    if (kind == "sz") {
+        return sim::Sz(ids.at(0));
     }
-    ids.push_back(all.substr(start));
-    return ids;
+    if (kind == "unterminated") {
+        std::string bytes;
+        for (size_t i = 0; i < ids.size(); i++) {
+            bytes += (i ? std::string(1, '\0') : std::string()) + ids[i];
+        }
+        return sim::Raw(bytes);
+    }
+    return sim::MultiSz(ids);
 }
 
-sim::Property Unterminated(const std::vector<std::string>& ids) {
-    std::string bytes;
-    for (size_t i = 0; i < ids.size(); i++) {
-        bytes += (i ? std::string(1, '\0') : std::string()) + ids[i];
+Scenario FromJson(const nlohmann::json& j) {
+    Scenario sc;
+    sc.name = j.at("name");
+    sc.simOnly = j.at("sim_only");
+    sc.codePage = j.at("codepage");
+    sc.recordBefore = j.at("record_before");
+    sc.deviceListError = j.at("device_list_error");
+    sc.keyCreationError = j.at("key_creation_error");
+    sc.restart = j.at("restart");
+    sc.result = j.at("result");
+    sc.record = j.at("record");
+    sc.run = j.at("run").get<std::vector<std::string>>();
+    for (const auto& text : j.at("expect")) {
+        sc.expect.push_back(ToCodePage(text.get<std::string>(), sc.codePage));
     }
-    return sim::Raw(bytes);
+    for (const auto& d : j.at("devices")) {
+        sim::Device dev;
+        dev.instanceId = d.at("instance_id");
+        dev.present = d.at("present");
+        if (!d.at("hardware").is_null()) {
+            dev.hardwareIds = IdProperty(d.at("hardware"), sc.codePage);
+        }
+        if (!d.at("compatible").is_null()) {
+            dev.compatibleIds = IdProperty(d.at("compatible"), sc.codePage);
+        }
+        dev.failHardwareIds = d.at("hardware_error");
+        dev.failCompatibleIds = d.at("compatible_error");
+        for (const auto& i : d.at("interfaces")) {
+            GUID guid;
+            if (!ParseGuid(i.at("guid").get<std::string>().c_str(), &guid)) {
+                std::cerr << "not a GUID in scenario " << sc.name << "\n";
+                std::abort();
+            }
+            dev.interfaces.push_back(guid);
+            // On the simulated platform an interface that is not present is one of a disabled
+            // device.
+            dev.enabled = dev.enabled && i.at("linked").get<bool>();
+        }
+        sc.devices.push_back(dev);
+    }
+    return sc;
 }
 
 } // namespace
 
-std::vector<Scenario> LoadScenarios(const std::string& path) {
+std::vector<Scenario> LoadScenarios(const std::string& set) {
+    const std::string path = std::string(SCENARIO_JSON_DIR) + "/" + set + ".json";
     std::ifstream in(path);
     if (!in) {
-        Malformed(path, 0, "cannot be read");
+        std::cerr << path << ": cannot be read\n";
+        std::abort();
     }
     std::vector<Scenario> all;
-    std::string line;
-    for (int n = 1; std::getline(in, line); n++) {
-        const size_t first = line.find_first_not_of(' ');
-        if (first == std::string::npos || line[first] == '#') {
-            continue;
+    try {
+        for (const auto& j : nlohmann::json::parse(in)) {
+            all.push_back(FromJson(j));
         }
-        const size_t space = line.find(' ', first);
-        const std::string word = line.substr(first, space - first);
-        const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
-        if (word == "scenario") {
-            all.emplace_back();
-            all.back().name = rest;
-            continue;
-        }
-        if (all.empty()) {
-            Malformed(path, n, "text before the first scenario");
-        }
-        Scenario& sc = all.back();
-        sim::Device* dev = sc.devices.empty() ? nullptr : &sc.devices.back();
-        const bool deviceWord = word.rfind("hardware", 0) == 0 || word == "times" ||
-                                word.rfind("compatible", 0) == 0 ||
-                                word.rfind("interface", 0) == 0 || word == "not-present";
-        if (deviceWord && dev == nullptr) {
-            Malformed(path, n, "'" + word + "' outside a device");
-        }
-        if (word == "sim-only") {
-            sc.simOnly = true;
-        } else if (word == "codepage") {
-            sc.codePage = (UINT)std::stoul(rest);
-        } else if (word == "record-before") {
-            sc.recordBefore = rest;
-        } else if (word == "device") {
-            sc.devices.emplace_back();
-            sc.devices.back().instanceId = rest;
-        } else if (word == "times") {
-            // The device stands n times, "{#}" in its instance ID counting from 0.
-            const sim::Device tmpl = sc.devices.back();
-            sc.devices.pop_back();
-            for (int k = 0; k < std::stoi(rest); k++) {
-                sc.devices.push_back(tmpl);
-                std::string& id = sc.devices.back().instanceId;
-                id.replace(id.find("{#}"), 3, std::to_string(k));
-            }
-        } else if (word == "hardware" || word == "compatible") {
-            (word == "hardware" ? dev->hardwareIds : dev->compatibleIds) =
-                sim::MultiSz(IdList(rest, sc.codePage));
-        } else if (word == "hardware-sz" || word == "compatible-sz") {
-            (word == "hardware-sz" ? dev->hardwareIds : dev->compatibleIds) =
-                sim::Sz(ToCodePage(Expand(rest), sc.codePage));
-        } else if (word == "hardware-unterminated" || word == "compatible-unterminated") {
-            (word == "hardware-unterminated" ? dev->hardwareIds : dev->compatibleIds) =
-                Unterminated(IdList(rest, sc.codePage));
-        } else if (word == "interface" || word == "interface-unlinked") {
-            GUID guid;
-            if (!ParseGuid(rest.c_str(), &guid)) {
-                Malformed(path, n, "not a GUID: " + rest);
-            }
-            dev->interfaces.push_back(guid);
-            if (word == "interface-unlinked") {
-                dev->enabled = false;
-            } else if (!dev->enabled) {
-                Malformed(path, n, "linked and unlinked interfaces on one device");
-            }
-        } else if (word == "run") {
-            std::istringstream words(rest);
-            for (std::string w; words >> w;) {
-                sc.run.push_back(w);
-            }
-        } else if (word == "not-present") {
-            dev->present = false;
-        } else if (word == "hardware-fails") {
-            dev->hardwareIdsError = (DWORD)std::stoul(rest);
-        } else if (word == "compatible-fails") {
-            dev->compatibleIdsError = (DWORD)std::stoul(rest);
-        } else if (word == "fail-device-list") {
-            sc.deviceListError = (DWORD)std::stoul(rest);
-        } else if (word == "fail-key-creation") {
-            sc.keyCreationError = (LONG)std::stol(rest);
-        } else if (word == "expect") {
-            sc.expect.push_back(ToCodePage(Expand(rest), sc.codePage));
-        } else if (word == "expect-times") {
-            const size_t gap = rest.find(' ');
-            const std::string text = ToCodePage(Expand(rest.substr(gap + 1)), sc.codePage);
-            sc.expect.insert(sc.expect.end(), std::stoul(rest.substr(0, gap)), text);
-        } else if (word == "result") {
-            sc.result = (DWORD)std::stoul(rest);
-        } else if (word == "restart") {
-            sc.restart = true;
-        } else if (word == "record") {
-            sc.record = rest;
-        } else {
-            Malformed(path, n, "unknown word '" + word + "'");
-        }
+    } catch (const nlohmann::json::exception& e) {
+        std::cerr << path << ": " << e.what() << "\n";
+        std::abort();
     }
     return all;
 }
@@ -189,10 +131,10 @@ void PlantScenario(const Scenario& sc) {
     sim::FailDeviceList(sc.deviceListError);
     sim::FailKeyCreation(sc.keyCreationError);
     if (sc.recordBefore != "absent") {
-        sim::SetValue(szRecordKey, "unrelated", {REG_SZ, std::string("kept", 5)});
+        sim::SetValue(kRecordKey, kOtherValue, {REG_SZ, std::string("kept", 5)});
         if (sc.recordBefore != "key") {
             const DWORD value = (DWORD)std::stoul(sc.recordBefore);
-            sim::SetValue(szRecordKey, szRecordValue,
+            sim::SetValue(kRecordKey, kRecordValue,
                           {REG_DWORD, std::string((const char*)&value, sizeof(value))});
         }
     }
@@ -202,7 +144,14 @@ void PlantScenario(const Scenario& sc) {
 }
 
 std::string RecordText() {
-    auto value = sim::QueryValue(szRecordKey, szRecordValue);
+    // Whatever else the key held stays as it was.
+    if (sim::KeyExists(kRecordKey) && sim::QueryValue(kRecordKey, kOtherValue)) {
+        const sim::RegValue other = *sim::QueryValue(kRecordKey, kOtherValue);
+        if (other.type != REG_SZ || other.bytes != std::string("kept", 5)) {
+            return "other value changed";
+        }
+    }
+    auto value = sim::QueryValue(kRecordKey, kRecordValue);
     if (!value) {
         return "absent";
     }

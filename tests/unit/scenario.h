@@ -1,5 +1,7 @@
-// Scenarios described once as data (tests/scenarios/*.txt, format at the top of each file) and
-// run both here, on the simulated platform, and under Wine against the real program.
+// Scenarios described once as data (tests/scenarios/*.txt, format at the top of census.txt) and
+// run both here, on the simulated platform, and under Wine against the real program. The build
+// turns each file into JSON with tests/e2e/scenarios.py, the format's one reader; this side
+// only reads that JSON.
 #pragma once
 
 #include "platform/sim/sim.h"
@@ -25,8 +27,9 @@ struct Scenario {
     std::vector<std::string> run; // device module: the interface class, then the operations
 };
 
-// Reads a scenario file; aborts the test program on a malformed file.
-std::vector<Scenario> LoadScenarios(const std::string& path);
+// Reads the JSON form of a scenario file (SCENARIO_JSON_DIR/<set>.json); aborts the test
+// program when it cannot.
+std::vector<Scenario> LoadScenarios(const std::string& set);
 
 // Builds the scenario's device tree, record and injected failures on a reset platform.
 void PlantScenario(const Scenario& sc);

@@ -1,0 +1,305 @@
+// The simulated platform: the Setup API (setupapi.h) over the device tree.
+#include "platform/sim/state.h"
+
+#include <cstring>
+
+using sim::St;
+
+extern "C" {
+
+HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent,
+                              DWORD Flags) {
+    (void)hwndParent;
+    sim::Event("ClassDevs " + std::to_string(Flags));
+    if (St().deviceListError != 0) {
+        sim::Fail(St().deviceListError);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (Enumerator != nullptr ||
+        (Flags & ~(DIGCF_DEFAULT | DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_PROFILE |
+                   DIGCF_DEVICEINTERFACE)) != 0 ||
+        (ClassGuid == nullptr && (Flags & DIGCF_ALLCLASSES) == 0)) {
+        sim::Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto set = std::make_unique<sim::DevInfoSet>();
+    const bool presentOnly = (Flags & DIGCF_PRESENT) != 0;
+    for (size_t dev = 0; dev < St().devices.size(); dev++) {
+        const sim::Device& d = St().devices[dev];
+        if ((Flags & DIGCF_DEVICEINTERFACE) != 0) {
+            if (ClassGuid == nullptr) {
+                continue;
+            }
+            bool listed = false;
+            for (size_t i = 0; i < d.interfaces.size(); i++) {
+                if (sim::SameGuid(d.interfaces[i], *ClassGuid) &&
+                    (!presentOnly || sim::InterfacesPresent(d))) {
+                    set->interfaces.emplace_back(dev, i);
+                    listed = true;
+                }
+            }
+            if (listed) {
+                set->devices.push_back(dev);
+            }
+        } else if (!presentOnly || d.present) {
+            // Device setup classes are not modelled: a class GUID without DIGCF_ALLCLASSES
+            // lists no device.
+            if ((Flags & DIGCF_ALLCLASSES) != 0) {
+                set->devices.push_back(dev);
+            }
+        }
+    }
+    if ((Flags & DIGCF_DEVICEINTERFACE) != 0 && ClassGuid != nullptr) {
+        set->interfaceList = true;
+        set->interfaceClass = *ClassGuid;
+    }
+    set->members.insert(set->devices.begin(), set->devices.end());
+    HDEVINFO h = set.get();
+    St().sets.insert(std::move(set));
+    return h;
+}
+
+BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
+                           PSP_DEVINFO_DATA DeviceInfoData) {
+    sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
+    if (set == nullptr) {
+        return sim::Fail(ERROR_INVALID_HANDLE);
+    }
+    if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    if (MemberIndex >= set->devices.size()) {
+        return sim::Fail(ERROR_NO_MORE_ITEMS);
+    }
+    memset(&DeviceInfoData->ClassGuid, 0, sizeof(GUID));
+    DeviceInfoData->DevInst = (DEVINST)set->devices[MemberIndex];
+    DeviceInfoData->Reserved = (ULONG_PTR)set;
+    return TRUE;
+}
+
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                 const GUID* InterfaceClassGuid, DWORD MemberIndex,
+                                 PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
+    sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
+    if (set == nullptr) {
+        return sim::Fail(ERROR_INVALID_HANDLE);
+    }
+    if (DeviceInfoData != nullptr || InterfaceClassGuid == nullptr) {
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (DeviceInterfaceData == nullptr ||
+        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    DWORD n = 0;
+    for (size_t k = 0; k < set->interfaces.size(); k++) {
+        const auto& entry = set->interfaces[k];
+        const sim::Device& d = St().devices[entry.first];
+        if (!sim::SameGuid(d.interfaces[entry.second], *InterfaceClassGuid)) {
+            continue;
+        }
+        if (n++ == MemberIndex) {
+            DeviceInterfaceData->InterfaceClassGuid = *InterfaceClassGuid;
+            DeviceInterfaceData->Flags = sim::InterfacesPresent(d) ? 1 : 0; // SPINT_ACTIVE
+            DeviceInterfaceData->Reserved = (ULONG_PTR)k + 1;
+            return TRUE;
+        }
+    }
+    return sim::Fail(ERROR_NO_MORE_ITEMS);
+}
+
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
+                                      PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
+                                      DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
+                                      PSP_DEVINFO_DATA DeviceInfoData) {
+    sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
+    if (set == nullptr) {
+        return sim::Fail(ERROR_INVALID_HANDLE);
+    }
+    if (DeviceInterfaceData == nullptr ||
+        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
+        DeviceInterfaceData->Reserved == 0 ||
+        DeviceInterfaceData->Reserved > set->interfaces.size()) {
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (DeviceInterfaceDetailData == nullptr && DeviceInterfaceDetailDataSize != 0) {
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    if (DeviceInfoData != nullptr && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    const auto& entry = set->interfaces[DeviceInterfaceData->Reserved - 1];
+    if (St().devices[entry.first].failInterfaceDetail != 0) {
+        return sim::Fail(St().devices[entry.first].failInterfaceDetail);
+    }
+    const std::string path = "\\\\?\\" + St().devices[entry.first].instanceId;
+    const DWORD needed = (DWORD)(sizeof(DWORD) + path.size() + 1);
+    if (RequiredSize != nullptr) {
+        *RequiredSize = needed;
+    }
+    // The device is filled in even when no detail buffer is given, as on Windows.
+    if (DeviceInfoData != nullptr) {
+        memset(&DeviceInfoData->ClassGuid, 0, sizeof(GUID));
+        DeviceInfoData->DevInst = (DEVINST)entry.first;
+        DeviceInfoData->Reserved = (ULONG_PTR)set;
+    }
+    if (DeviceInterfaceDetailData == nullptr || DeviceInterfaceDetailDataSize < needed) {
+        return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    if (DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    memcpy(DeviceInterfaceDetailData->DevicePath, path.c_str(), path.size() + 1);
+    return TRUE;
+}
+
+BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                       DWORD Property, PDWORD PropertyRegDataType,
+                                       PBYTE PropertyBuffer, DWORD PropertyBufferSize,
+                                       PDWORD RequiredSize) {
+    sim::Member m;
+    if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
+        return FALSE;
+    }
+    sim::Device& d = *m.device;
+    sim::Event("Read " + d.instanceId + " " + std::to_string(Property));
+    if (Property != SPDRP_HARDWAREID && Property != SPDRP_COMPATIBLEIDS) {
+        return sim::Fail(ERROR_INVALID_REG_PROPERTY);
+    }
+    if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    const bool hardware = Property == SPDRP_HARDWAREID;
+    const DWORD injected = hardware ? d.failHardwareIds : d.failCompatibleIds;
+    if (injected != 0) {
+        return sim::Fail(injected);
+    }
+    const std::optional<sim::Property>& value = hardware ? d.hardwareIds : d.compatibleIds;
+    if (!value) {
+        return sim::Fail(ERROR_INVALID_DATA);
+    }
+    const DWORD needed = (DWORD)value->bytes.size();
+    if (RequiredSize != nullptr) {
+        *RequiredSize = needed;
+    }
+    if (PropertyBufferSize < needed) {
+        return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    if (PropertyRegDataType != nullptr) {
+        *PropertyRegDataType = value->type;
+    }
+    memcpy(PropertyBuffer, value->bytes.data(), needed);
+    return TRUE;
+}
+
+BOOL SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                   PSP_CLASSINSTALL_HEADER ClassInstallParams,
+                                   DWORD ClassInstallParamsSize) {
+    sim::Member m;
+    if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
+        return FALSE;
+    }
+    sim::Device& d = *m.device;
+    if (ClassInstallParams == nullptr ||
+        ClassInstallParams->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
+        ClassInstallParams->InstallFunction != DIF_PROPERTYCHANGE ||
+        ClassInstallParamsSize != sizeof(SP_PROPCHANGE_PARAMS)) {
+        sim::Event("Params " + d.instanceId + " invalid");
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    SP_PROPCHANGE_PARAMS params;
+    memcpy(&params, ClassInstallParams, sizeof(params));
+    DWORD error = 0;
+    if ((params.StateChange != DICS_ENABLE && params.StateChange != DICS_DISABLE) ||
+        (params.Scope != DICS_FLAG_GLOBAL && params.Scope != DICS_FLAG_CONFIGSPECIFIC)) {
+        error = ERROR_INVALID_FLAGS;
+    } else {
+        auto injected = d.failParams.find(sim::StateScope(params.StateChange, params.Scope));
+        if (injected != d.failParams.end()) {
+            error = injected->second;
+        }
+    }
+    sim::Event("Params " + d.instanceId + " " + std::to_string(params.StateChange) + " " +
+               std::to_string(params.Scope) + " " + std::to_string(params.HwProfile) + " " +
+               sim::ErrorText(error));
+    // A rejected set leaves the parameters set before in place ("no parameters were modified").
+    if (error != 0) {
+        return sim::Fail(error);
+    }
+    m.set->params[m.index] = params;
+    return TRUE;
+}
+
+BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
+                               PSP_DEVINFO_DATA DeviceInfoData) {
+    sim::Member m;
+    if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
+        return FALSE;
+    }
+    sim::Device& d = *m.device;
+    auto params = m.set->params.find(m.index);
+    if (InstallFunction != DIF_PROPERTYCHANGE || params == m.set->params.end()) {
+        sim::Event("Install " + d.instanceId + " without parameters");
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    const SP_PROPCHANGE_PARAMS& p = params->second;
+    DWORD error = 0;
+    auto injected = d.failInstaller.find(sim::StateScope(p.StateChange, p.Scope));
+    if (St().wow64) {
+        // A 32-bit process on 64-bit Windows cannot change device state, whatever its rights.
+        error = ERROR_IN_WOW64;
+    } else if (injected != d.failInstaller.end()) {
+        error = injected->second;
+    }
+    sim::Event("Install " + d.instanceId + " " + std::to_string(p.StateChange) + " " +
+               std::to_string(p.Scope) + " " + sim::ErrorText(error));
+    St().changes.push_back({d.instanceId, p.StateChange, p.Scope, p.HwProfile, error == 0});
+    if (error != 0) {
+        return sim::Fail(error);
+    }
+    if (p.StateChange == DICS_DISABLE) {
+        d.enabled = false;
+        d.status = (d.status & ~(ULONG)DN_STARTED) | DN_HAS_PROBLEM;
+        d.problem = CM_PROB_DISABLED;
+    } else {
+        d.enabled = true;
+        d.status = (d.status & ~(ULONG)DN_HAS_PROBLEM) | DN_STARTED;
+        d.problem = 0;
+    }
+    return TRUE;
+}
+
+BOOL SetupDiGetDeviceInfoListDetailA(HDEVINFO DeviceInfoSet,
+                                     PSP_DEVINFO_LIST_DETAIL_DATA_A DeviceInfoSetDetailData) {
+    sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
+    if (set == nullptr) {
+        return sim::Fail(ERROR_INVALID_HANDLE);
+    }
+    if (DeviceInfoSetDetailData == nullptr ||
+        DeviceInfoSetDetailData->cbSize != sizeof(SP_DEVINFO_LIST_DETAIL_DATA_A)) {
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    if (St().listDetailError != 0) {
+        return sim::Fail(St().listDetailError);
+    }
+    memset(&DeviceInfoSetDetailData->ClassGuid, 0, sizeof(GUID));
+    // A list of the local machine has no machine handle, as on Windows and Wine.
+    DeviceInfoSetDetailData->RemoteMachineHandle = nullptr;
+    memset(DeviceInfoSetDetailData->RemoteMachineName, 0,
+           sizeof(DeviceInfoSetDetailData->RemoteMachineName));
+    return TRUE;
+}
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    for (auto it = St().sets.begin(); it != St().sets.end(); ++it) {
+        if (it->get() == DeviceInfoSet) {
+            St().sets.erase(it);
+            return TRUE;
+        }
+    }
+    St().badHandles++;
+    return sim::Fail(ERROR_INVALID_HANDLE);
+}
+
+} // extern "C"

@@ -1,0 +1,94 @@
+// The simulated platform's state and the helpers its API families share.
+#include "platform/sim/state.h"
+
+#include <cstring>
+
+namespace sim {
+
+State& St() {
+    static State state;
+    return state;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') {
+            c = (char)(c - 'a' + 'A');
+        }
+    }
+    return s;
+}
+
+std::string ErrorText(DWORD error) {
+    if (error == 0) {
+        return "ok";
+    }
+    char text[16];
+    snprintf(text, sizeof(text), "0x%X", error);
+    return text;
+}
+
+void Event(const std::string& line) {
+    St().events.push_back(line);
+}
+
+BOOL Fail(DWORD error) {
+    St().lastError = error;
+    return FALSE;
+}
+
+bool SameGuid(const GUID& a, const GUID& b) {
+    return memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+
+DevInfoSet* FindSet(HDEVINFO h) {
+    for (const auto& set : St().sets) {
+        if (set.get() == h) {
+            return set.get();
+        }
+    }
+    St().badHandles++;
+    return nullptr;
+}
+
+OpenKey* FindKey(HKEY h) {
+    for (const auto& key : St().openKeys) {
+        if ((HKEY)key.get() == h) {
+            return key.get();
+        }
+    }
+    St().badHandles++;
+    return nullptr;
+}
+
+bool FindMember(HDEVINFO h, PSP_DEVINFO_DATA did, Member* member) {
+    member->set = FindSet(h);
+    if (member->set == nullptr) {
+        St().lastError = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    if (did == nullptr || did->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        St().lastError = ERROR_INVALID_USER_BUFFER;
+        return false;
+    }
+    member->index = (size_t)did->DevInst;
+    if (did->Reserved != (ULONG_PTR)member->set || member->set->members.count(member->index) == 0) {
+        St().lastError = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    member->device = &St().devices[member->index];
+    return true;
+}
+
+bool InterfacesPresent(const Device& d) {
+    return d.present && d.enabled;
+}
+
+Device* NodeDevice(DEVINST node) {
+    if (node >= St().devices.size()) {
+        return nullptr;
+    }
+    return &St().devices[node];
+}
+
+} // namespace sim

@@ -1,0 +1,86 @@
+// The simulated platform's own state and the helpers its API families share. Internal: tests
+// use sim.h.
+#pragma once
+
+#include "platform/sim/sim.h"
+
+#include <memory>
+#include <set>
+#include <unordered_set>
+
+namespace sim {
+
+// The root of the tree: a node with an instance ID and no parent, above every device whose
+// parent is not set.
+const DEVINST kRootNode = 0x7fff0000;
+const char kRootId[] = "HTREE\\ROOT\\0";
+
+struct DevInfoSet {
+    bool interfaceList = false;
+    GUID interfaceClass{};
+    std::vector<size_t> devices;
+    std::unordered_set<size_t> members;
+    // (device, interface index within the device) for an interface list.
+    std::vector<std::pair<size_t, size_t>> interfaces;
+    std::map<size_t, SP_PROPCHANGE_PARAMS> params;
+};
+
+struct Key {
+    std::map<std::string, RegValue> values;
+    // Created with REG_OPTION_VOLATILE: gone after a restart.
+    bool volatileKey = false;
+};
+
+struct OpenKey {
+    std::string path;
+    REGSAM access;
+};
+
+struct State {
+    std::deque<Device> devices;
+    std::map<std::string, Key> keys;
+    std::set<std::unique_ptr<DevInfoSet>> sets;
+    std::set<std::unique_ptr<OpenKey>> openKeys;
+    DWORD deviceListError = 0;
+    DWORD listDetailError = 0;
+    LONG keyCreationError = 0;
+    bool wow64 = false;
+    UINT codePage = 1252;
+    std::vector<Change> changes;
+    std::vector<DWORD> sleeps;
+    std::vector<std::string> events;
+    int badHandles = 0;
+    DWORD lastError = 0;
+};
+
+// The one state of the platform.
+State& St();
+
+std::string Upper(std::string s);
+// "ok" for 0, else the code in hexadecimal ("0x57", "0xE0000231"): how the event log writes
+// every error code.
+std::string ErrorText(DWORD error);
+void Event(const std::string& line);
+// Sets the last error and answers FALSE.
+BOOL Fail(DWORD error);
+bool SameGuid(const GUID& a, const GUID& b);
+// The open set or key a handle names; nullptr, counted as a bad handle use, when none.
+DevInfoSet* FindSet(HDEVINFO h);
+OpenKey* FindKey(HKEY h);
+
+// A device of an open set, as a did names it.
+struct Member {
+    DevInfoSet* set;
+    size_t index; // in the tree, and its node number
+    Device* device;
+};
+// False, with the last error set, when the handle is not an open set or the did does not belong
+// to it.
+bool FindMember(HDEVINFO h, PSP_DEVINFO_DATA did, Member* member);
+
+// A device's interfaces are present while it is present and enabled.
+bool InterfacesPresent(const Device& d);
+// The device of a node number; nullptr for the root and for a number no device has.
+Device* NodeDevice(DEVINST node);
+
+} // namespace sim

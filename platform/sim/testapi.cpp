@@ -1,0 +1,125 @@
+// The simulated platform's test API (sim.h): building trees, injecting failures, reading back
+// what the program asked.
+#include "platform/sim/state.h"
+
+namespace sim {
+
+Property MultiSz(const std::vector<std::string>& ids) {
+    Property p;
+    for (const std::string& id : ids) {
+        p.bytes += id;
+        p.bytes += '\0';
+    }
+    p.bytes += '\0';
+    return p;
+}
+
+Property Sz(const std::string& text) {
+    Property p;
+    p.type = REG_SZ;
+    p.bytes = text + '\0';
+    return p;
+}
+
+Property Raw(const std::string& bytes, DWORD type) {
+    Property p;
+    p.type = type;
+    p.bytes = bytes;
+    return p;
+}
+
+void Reset() {
+    State& s = St();
+    s.devices.clear();
+    s.keys.clear();
+    s.sets.clear();
+    s.openKeys.clear();
+    s.deviceListError = 0;
+    s.listDetailError = 0;
+    s.keyCreationError = 0;
+    s.wow64 = false;
+    s.codePage = 1252;
+    s.changes.clear();
+    s.sleeps.clear();
+    s.events.clear();
+    s.badHandles = 0;
+    s.lastError = 0;
+}
+
+Device& AddDevice(const std::string& instanceId) {
+    St().devices.emplace_back();
+    St().devices.back().instanceId = instanceId;
+    return St().devices.back();
+}
+
+Device* FindDevice(const std::string& instanceId) {
+    for (Device& d : St().devices) {
+        if (Upper(d.instanceId) == Upper(instanceId)) {
+            return &d;
+        }
+    }
+    return nullptr;
+}
+
+void FailDeviceList(DWORD error) {
+    St().deviceListError = error;
+}
+void FailListDetail(DWORD error) {
+    St().listDetailError = error;
+}
+void FailKeyCreation(LONG error) {
+    St().keyCreationError = error;
+}
+void RunAsWow64(bool wow64) {
+    St().wow64 = wow64;
+}
+void Restart() {
+    State& s = St();
+    for (auto it = s.keys.begin(); it != s.keys.end();) {
+        it = it->second.volatileKey ? s.keys.erase(it) : std::next(it);
+    }
+}
+void SetCodePage(UINT codePage) {
+    St().codePage = codePage;
+}
+int OpenDeviceSets() {
+    return (int)St().sets.size();
+}
+int OpenKeys() {
+    return (int)St().openKeys.size();
+}
+
+bool KeyExists(const std::string& path) {
+    return St().keys.count(Upper(path)) != 0;
+}
+
+std::optional<RegValue> QueryValue(const std::string& path, const std::string& name) {
+    auto key = St().keys.find(Upper(path));
+    if (key == St().keys.end()) {
+        return std::nullopt;
+    }
+    auto value = key->second.values.find(Upper(name));
+    if (value == key->second.values.end()) {
+        return std::nullopt;
+    }
+    return value->second;
+}
+
+void SetValue(const std::string& path, const std::string& name, const RegValue& value) {
+    St().keys[Upper(path)].values[Upper(name)] = value;
+}
+
+const std::vector<Change>& Changes() {
+    return St().changes;
+}
+const std::vector<DWORD>& Sleeps() {
+    return St().sleeps;
+}
+const std::vector<std::string>& Events() {
+    return St().events;
+}
+int BadHandleUses() {
+    return St().badHandles;
+}
+
+} // namespace sim
