@@ -2,8 +2,12 @@
 reading the registry back. Only the wineserver of this prefix is ever stopped.
 
 usage: winetest.py start|stop win32|win64 PREFIX
-    starts the prefix's server and keeps it running for the tests that follow, or stops it"""
+    starts the prefix's server and keeps it running for the tests that follow, or stops it
+       winetest.py runnable win32|win64
+    exits 0 when this machine runs that Wine, 1 (saying why) when its kernel refuses it, 2 when
+    Wine fails otherwise"""
 
+import errno
 import os
 import shutil
 import subprocess
@@ -56,24 +60,31 @@ def loader(arch):
 
 
 def unavailable(arch):
-    """Why this machine cannot run Wine for arch, or None when it can. A kernel booted without
-    32-bit emulation refuses the 32-bit loader itself ("Exec format error")."""
+    """Why this machine cannot run Wine for arch, or None when it can: only a kernel that refuses
+    the loader itself ("Exec format error", a kernel booted without 32-bit emulation) counts.
+    Raises RuntimeError when Wine fails for any other reason, so that a broken Wine fails the
+    tests instead of skipping them."""
     try:
         r = subprocess.run([loader(arch), "--version"], capture_output=True, text=True,
                            stdin=subprocess.DEVNULL, timeout=60)
     except OSError as e:
-        return f"{loader(arch)}: {e}"
+        if e.errno == errno.ENOEXEC:
+            return f"{loader(arch)}: {e.strerror}"
+        raise RuntimeError(f"{loader(arch)} cannot be run: {e}") from e
     if r.returncode == 0:
         return None
     why = (r.stderr.strip().splitlines() or [f"exit status {r.returncode}"])[-1]
-    return f"{loader(arch)} --version fails: {why}"
+    if "Exec format error" in r.stderr:
+        return f"{loader(arch)} --version: {why}"
+    raise RuntimeError(f"{loader(arch)} --version fails: {why}")
 
 
 def skip_unless_runnable(arch):
-    """Ends the test as skipped, saying why, when this machine cannot run Wine for arch."""
+    """Ends the test as skipped, saying why, when this machine's kernel cannot run Wine for
+    arch."""
     why = unavailable(arch)
     if why is not None:
-        print(f"skipped: this machine cannot run {arch} programs under Wine ({why})")
+        print(f"skipped: this machine's kernel runs no {arch} Wine ({why})")
         print("0 passed, 0 failed, 1 skipped")
         sys.exit(SKIPPED)
 
@@ -196,6 +207,15 @@ def report(failures):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "runnable" and sys.argv[2] in ("win32", "win64"):
+        try:
+            why = unavailable(sys.argv[2])
+        except RuntimeError as e:
+            print(e)
+            return 2
+        if why:
+            print(why)
+        return 1 if why else 0
     if len(sys.argv) != 4 or sys.argv[1] not in ("start", "stop") or \
             sys.argv[2] not in ("win32", "win64"):
         sys.exit(__doc__)
