@@ -175,6 +175,8 @@ std::vector<sim::Device> BuildTree(FuzzedDataProvider& in) {
         d.failInstanceId = ResultOf(in);
         d.failStatus = ResultOf(in);
         d.status = in.ConsumeBool() ? DN_HAS_PROBLEM : DN_STARTED;
+        // As Wine's: the read succeeds and writes neither the status nor the problem.
+        d.statusWritesNothing = in.ConsumeIntegralInRange(0, 7) == 0;
         d.problem = in.ConsumeIntegralInRange<ULONG>(20, 23);
         for (int k = in.ConsumeIntegralInRange(0, 3); k > 0; k--) {
             d.interfaces.push_back(in.ConsumeBool() ? kClassA : kClassB);
@@ -269,14 +271,16 @@ void CheckStatus(const std::vector<sim::Device>& tree, DWORD detailError) {
         if (d.present && detailError == 0 && d.failStatus == CR_SUCCESS &&
             Prefix(FirstId(d.hardwareIds, d.failHardwareIds), kPrimary)) {
             found++;
-            disabled += (d.status & DN_HAS_PROBLEM) != 0 && d.problem == CM_PROB_DISABLED;
+            disabled += !d.statusWritesNothing && (d.status & DN_HAS_PROBLEM) != 0 &&
+                        d.problem == CM_PROB_DISABLED;
         }
     }
     CHECK(nFound == found && nDisabled == disabled, "status counts");
     sim::FailListDetail(0);
 }
 
-void CheckSwitch(const std::vector<sim::Device>& tree, bool enable) {
+void CheckSwitch(const std::vector<sim::Device>& tree, bool enable, bool wow64) {
+    sim::RunAsWow64(wow64);
     const size_t before = sim::Changes().size();
     const int result = enable ? EnableDongles(kClassA) : DisableDongles(kClassA);
     CheckReleased("switching releases its set");
@@ -295,7 +299,8 @@ void CheckSwitch(const std::vector<sim::Device>& tree, bool enable) {
                 if ((change.first == DICS_ENABLE) != enable || d.failParams.count(change)) {
                     continue;
                 }
-                const bool made = d.failInstaller.count(change) == 0;
+                // Under WOW64 the class installer refuses every change.
+                const bool made = !wow64 && d.failInstaller.count(change) == 0;
                 expected.push_back({d.instanceId, change.first, change.second, 0, made});
                 changed += made && change != kChanges[1];
             }
@@ -324,6 +329,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const DWORD listError = in.ConsumeIntegralInRange(0, 15) == 0 ? ERROR_ACCESS_DENIED : 0;
     const LONG keyError = in.ConsumeIntegralInRange(0, 7) == 0 ? ERROR_ACCESS_DENIED : 0;
     const DWORD detailError = in.ConsumeIntegralInRange(0, 15) == 0 ? ERROR_INVALID_DATA : 0;
+    const bool wow64 = in.ConsumeIntegralInRange(0, 15) == 0;
     const std::vector<sim::Device> tree = BuildTree(in);
 
     Plant(tree, codePage);
@@ -335,8 +341,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Disabling changes the tree (a disabled device's interfaces are no longer present), so
     // each operation starts from the tree as built.
     Plant(tree, codePage);
-    CheckSwitch(tree, false);
+    CheckSwitch(tree, false, wow64);
     Plant(tree, codePage);
-    CheckSwitch(tree, true);
+    CheckSwitch(tree, true, wow64);
     return 0;
 }
