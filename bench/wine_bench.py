@@ -194,9 +194,8 @@ def main():
     ap.add_argument("ns", nargs="+", type=int)
     a = ap.parse_args()
     prefix = winetest.Prefix(a.prefix, a.arch)
-    prefix.start()
     wine = []
-    try:
+    with prefix.session():
         for n in a.ns:
             wine.append(wine_figures(prefix, a.census, a.baseline, n))
             r = wine[-1]
@@ -204,9 +203,6 @@ def main():
                   f"census {r['census_median_s']:.3f} s  baseline {r['baseline_median_s']:.3f} s  "
                   f"result {r['record']} (planted {r['matches']}, "
                   f"{'ok' if r['result_ok'] else 'WRONG'})", flush=True)
-        prefix.import_reg(prefix.clear_lines())
-    finally:
-        prefix.stop()
     grind = []
     for n in a.ns:
         grind.append(callgrind_figures(a.sim_bench, n))

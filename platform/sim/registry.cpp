@@ -24,10 +24,12 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     if (St().keyCreationError != 0) {
         return St().keyCreationError;
     }
-    const bool existed = St().keys.count(path) != 0;
-    // An existing key keeps the volatility it was created with.
-    St().keys[path].volatileKey =
-        existed ? St().keys[path].volatileKey : (dwOptions & REG_OPTION_VOLATILE) != 0;
+    // An existing key is opened as it is, keeping the volatility it was created with.
+    const auto created = St().keys.emplace(path, sim::Key{});
+    const bool existed = !created.second;
+    if (created.second) {
+        created.first->second.volatileKey = (dwOptions & REG_OPTION_VOLATILE) != 0;
+    }
     auto key = std::make_unique<sim::OpenKey>();
     key->path = path;
     key->access = samDesired;

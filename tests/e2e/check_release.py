@@ -4,6 +4,7 @@ holds and runs the program from it under Wine on census scenarios.
 
 usage: check_release.py [--session] BUILD_DIR NAME PREFIX SCENARIO_FILE SCENARIO ..."""
 
+import argparse
 import os
 import subprocess
 import sys
@@ -20,14 +21,13 @@ MAKE_ZIP = os.path.join(HERE, "..", "..", "release", "make_zip.py")
 
 
 def main():
-    args = sys.argv[1:]
-    session = args[:1] == ["--session"]
-    if session:
-        args = args[1:]
-    if len(args) < 5:
-        sys.exit(__doc__)
-    build, name, prefix_dir, path = args[:4]
-    wanted = set(args[4:])
+    ap = argparse.ArgumentParser(usage=__doc__)
+    ap.add_argument("--session", action="store_true")
+    for arg in ("build", "name", "prefix", "scenario_file"):
+        ap.add_argument(arg)
+    ap.add_argument("scenarios", nargs="+")
+    a = ap.parse_args()
+    build, name = a.build, a.name
     winetest.skip_unless_runnable("win32")
     failures = []
     with tempfile.TemporaryDirectory() as tmp:
@@ -42,18 +42,11 @@ def main():
         if b"\n" in readme.replace(b"\r\n", b"") or b"HKEY_LOCAL_MACHINE" not in readme:
             failures.append("README.txt is not a CRLF text naming HKEY_LOCAL_MACHINE")
         exe = os.path.join(tmp, name, "donglecensus.exe")
-        prefix = winetest.Prefix(prefix_dir)
-        if not session:
-            prefix.start()
-        try:
-            for sc in scenarios.load(path):
-                if sc.name in wanted:
+        with winetest.Prefix(a.prefix).session(started=a.session) as prefix:
+            for sc in scenarios.load(a.scenario_file):
+                if sc.name in a.scenarios:
                     failures += [f"{sc.name}: {f}" for f in
                                  wine_scenarios.check(prefix, exe, None, sc)]
-            prefix.import_reg(prefix.clear_lines())
-        finally:
-            if not session:
-                prefix.stop()
     return winetest.report(failures)
 
 

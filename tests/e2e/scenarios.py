@@ -180,14 +180,14 @@ def load(path):
 
 
 def to_json(sc):
-    """The normalised form the unit tests read: every default filled in, error names resolved,
-    repetitions expanded, identifier lists split. Text stays UTF-8; the reader converts it to the
+    """The normalised form the unit tests read, which run every scenario: every default filled
+    in, error names resolved, repetitions expanded, identifier lists split. Text stays UTF-8; the reader converts it to the
     scenario's code page."""
     def prop(dev, which):
         p = dev.props.get(which)
         return None if p is None else {"kind": p.kind, "ids": p.ids}
     return {
-        "name": sc.name, "sim_only": sc.sim_only, "codepage": sc.codepage,
+        "name": sc.name, "codepage": sc.codepage,
         "record_before": sc.record_before, "device_list_error": sc.device_list_error,
         "key_creation_error": sc.key_creation_error, "restart": sc.restart,
         "devices": [{

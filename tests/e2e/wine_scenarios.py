@@ -65,8 +65,7 @@ def check(prefix, census_exe, probe_exe, sc, set_value_exe=None):
     if r.returncode != sc.result % 256:
         failures.append(f"exit status {r.returncode}, wanted {sc.result % 256}")
     if sc.restart:
-        prefix.stop()
-        prefix.start()
+        prefix.start()  # ends the running server first: a restart
     record = prefix.read_record()
     want_record = None if sc.record == "absent" else int(sc.record)
     if record != want_record:
@@ -87,11 +86,8 @@ def main():
     a = ap.parse_args()
     census_exe, probe_exe, path, names = a.census_exe, a.probe_exe, a.scenario_file, set(a.names)
     winetest.skip_unless_runnable(a.arch)
-    prefix = winetest.Prefix(a.prefix, a.arch)
-    if not a.session:
-        prefix.start()
     passed = failed = skipped = 0
-    try:
+    with winetest.Prefix(a.prefix, a.arch).session(started=a.session) as prefix:
         for sc in scenarios.load(path):
             if names and sc.name not in names:
                 continue
@@ -107,10 +103,6 @@ def main():
             else:
                 passed += 1
                 print(f"ok   {sc.name}")
-        prefix.import_reg(prefix.clear_lines())
-    finally:
-        if not a.session:
-            prefix.stop()
     print(f"{passed} passed, {failed} failed, {skipped} skipped")
     return 1 if failed or not passed else 0
 

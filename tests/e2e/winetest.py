@@ -3,10 +3,13 @@ reading the registry back. Only the wineserver of this prefix is ever stopped.
 
 usage: winetest.py start|stop win32|win64 PREFIX
     starts the prefix's server and keeps it running for the tests that follow, or stops it
-       winetest.py runnable win32|win64
-    exits 0 when this machine runs that Wine, 1 (saying why) when its kernel refuses it, 2 when
-    Wine fails otherwise"""
+       winetest.py arch
+    prints the Wine to run the program with: win32, or win64 (saying why on stderr) where the
+    kernel refuses 32-bit programs; fails when Wine fails otherwise
+       winetest.py loader win32|win64
+    prints that Wine's loader"""
 
+import contextlib
 import errno
 import os
 import shutil
@@ -92,7 +95,6 @@ def skip_unless_runnable(arch):
 class Prefix:
     def __init__(self, path, arch="win32"):
         self.path = os.path.abspath(path)
-        self.arch = arch
         self.loader = loader(arch)
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=self.path, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
@@ -121,6 +123,20 @@ class Prefix:
         # keeps; they must not hold the output of a later program open.
         subprocess.run([self.loader, "wineboot"], env=self.env, check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    @contextlib.contextmanager
+    def session(self, started=False):
+        """Keeps the server running for a block: started here and stopped after it, unless the
+        tests' fixture started it already (started=True). The keys planted in the block are
+        removed at its end."""
+        if not started:
+            self.start()
+        try:
+            yield self
+            self.import_reg(self.clear_lines())
+        finally:
+            if not started:
+                self.stop()
 
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env, check=False,
@@ -207,15 +223,19 @@ def report(failures):
 
 
 def main():
-    if len(sys.argv) == 3 and sys.argv[1] == "runnable" and sys.argv[2] in ("win32", "win64"):
+    if sys.argv[1:] == ["arch"]:
         try:
-            why = unavailable(sys.argv[2])
+            why = unavailable("win32")
         except RuntimeError as e:
-            print(e)
-            return 2
+            sys.exit(f"Wine does not run: {e}")
         if why:
-            print(why)
-        return 1 if why else 0
+            print(f"this machine's kernel runs no 32-bit programs ({why}): using 64-bit Wine and "
+                  "the program's code built for x64", file=sys.stderr)
+        print("win64" if why else "win32")
+        return 0
+    if len(sys.argv) == 3 and sys.argv[1] == "loader" and sys.argv[2] in ("win32", "win64"):
+        print(loader(sys.argv[2]))
+        return 0
     if len(sys.argv) != 4 or sys.argv[1] not in ("start", "stop") or \
             sys.argv[2] not in ("win32", "win64"):
         sys.exit(__doc__)

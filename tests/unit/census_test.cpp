@@ -15,16 +15,15 @@ namespace {
 struct CensusRun {
     DWORD result;
     DWORD nPresent;
-    std::string out;
+    std::vector<std::string> lines;
 };
 
 // Runs the census directly and captures what it prints.
 CensusRun RunCensus(DWORD nPresentBefore) {
-    CensusRun r{0, nPresentBefore, ""};
-    testing::internal::CaptureStdout();
-    r.result = CountPresentDongles(szDongleId, szAssocClassId, szDongleId2, &r.nPresent);
-    fflush(stdout);
-    r.out = testing::internal::GetCapturedStdout();
+    CensusRun r{0, nPresentBefore, {}};
+    r.lines = PrintedLines([&] {
+        r.result = CountPresentDongles(szDongleId, szAssocClassId, szDongleId2, &r.nPresent);
+    });
     return r;
 }
 
@@ -35,11 +34,8 @@ class CensusScenario : public testing::TestWithParam<Scenario> {};
 TEST_P(CensusScenario, PrintsExitsAndRecordsAsDescribed) {
     const Scenario& sc = GetParam();
     PlantScenario(sc);
-    testing::internal::CaptureStdout();
-    const int status = DongleCensusEntry();
-    fflush(stdout);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(Lines(out), sc.expect);
+    int status = 0;
+    EXPECT_EQ(PrintedLines([&] { status = DongleCensusEntry(); }), sc.expect);
     EXPECT_EQ((DWORD)status, sc.result);
     EXPECT_EQ(sim::OpenDeviceSets(), 0);
     EXPECT_EQ(sim::OpenKeys(), 0);
@@ -82,7 +78,7 @@ TEST(Census, ShortReadNeverSeesAnEarlierIdentifier) {
     third.compatibleIds = sim::Raw("USB");
     const CensusRun r = RunCensus(0);
     EXPECT_EQ(r.result, 0u);
-    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.lines.empty());
 }
 
 } // namespace

@@ -64,7 +64,6 @@ sim::Property IdProperty(const nlohmann::json& p, UINT codePage) {
 Scenario FromJson(const nlohmann::json& j) {
     Scenario sc;
     sc.name = j.at("name");
-    sc.simOnly = j.at("sim_only");
     sc.codePage = j.at("codepage");
     sc.recordBefore = j.at("record_before");
     sc.deviceListError = j.at("device_list_error");
@@ -163,7 +162,11 @@ std::string RecordText() {
     return std::to_string(data);
 }
 
-std::vector<std::string> Lines(const std::string& output) {
+std::vector<std::string> PrintedLines(const std::function<void()>& run) {
+    testing::internal::CaptureStdout();
+    run();
+    fflush(stdout);
+    const std::string output = testing::internal::GetCapturedStdout();
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t nl; (nl = output.find('\n', start)) != std::string::npos; start = nl + 1) {

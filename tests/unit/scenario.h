@@ -8,13 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 struct Scenario {
     std::string name;
-    bool simOnly = false;
     UINT codePage = 1252;
     std::string recordBefore = "absent"; // a number, "key" or "absent"
     DWORD deviceListError = 0;
@@ -37,8 +37,8 @@ void PlantScenario(const Scenario& sc);
 // The record after a run as the scenario writes it: a number or "absent".
 std::string RecordText();
 
-// Splits program output into lines (each ended by "\n").
-std::vector<std::string> Lines(const std::string& output);
+// Runs code and returns the lines it printed (each ended by "\n"; an unended last line is marked).
+std::vector<std::string> PrintedLines(const std::function<void()>& run);
 
 // Test names for scenarios run as parameterized tests.
 std::string ScenarioName(const testing::TestParamInfo<Scenario>& info);
