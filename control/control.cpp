@@ -13,11 +13,23 @@ enum { cchMinGrandparentId = 6, dwDisablePauseMs = 2000 };
 
 // Fills did with the device of one interface and tells whether that device is to be switched:
 // a dongle node (first hardware ID with the primary pattern) whose grandparent has an instance
-// ID of at least cchMinGrandparentId characters. A device whose identity or ancestry cannot be
-// read is passed over: only positively identified nodes are ever switched.
+// ID of at least cchMinGrandparentId characters. Only positively identified nodes are switched.
+//
+// Disabling takes only a node that is in the device tree now, its status readable: a node that
+// left the tree while the list was walked (the interface node of a composite dongle whose parent
+// was disabled a moment before) is passed over, as is a node whose identity or ancestry cannot
+// be read.
+//
+// Enabling also takes a node that Windows reports as not in the tree (its status read answers
+// CR_NO_SUCH_DEVINST): one unplugged since it was disabled, or one below a disabled parent.
+// Before Windows 8 the parent of such a node cannot be had, so where its ancestry cannot be read
+// it is identified by its first hardware ID alone. A node in the tree whose ancestry cannot be
+// read (under Wine, every node) is passed over.
 static bool IsSwitchableDongle(HDEVINFO hDevInfo, PSP_DEVICE_INTERFACE_DATA pInterfaceData,
-                               PSP_DEVINFO_DATA pDid, char* buffer) {
+                               PSP_DEVINFO_DATA pDid, char* buffer, bool bEnable) {
     DEVINST devInstParent = 0;
+    ULONG status = 0;
+    ULONG problem = 0;
 
     // Without a detail buffer the call fails by design; it has filled did only when it fails
     // for want of that buffer.
@@ -29,15 +41,31 @@ static bool IsSwitchableDongle(HDEVINFO hDevInfo, PSP_DEVICE_INTERFACE_DATA pInt
         !MatchesIdPrefix(buffer, szDongleId)) {
         return false;
     }
+    const CONFIGRET crStatus = CM_Get_DevNode_Status_Ex(&status, &problem, pDid->DevInst, 0, NULL);
+    if (!bEnable && crStatus != CR_SUCCESS) {
+        return false;
+    }
+    const bool bByHardwareId = bEnable && crStatus == CR_NO_SUCH_DEVINST;
     if (CM_Get_Parent(&devInstParent, pDid->DevInst, 0) != CR_SUCCESS ||
         CM_Get_Parent(&devInstParent, devInstParent, 0) != CR_SUCCESS) {
-        return false;
+        return bByHardwareId;
     }
     memset(buffer, 0, cbIdBuffer);
     if (CM_Get_Device_IDA(devInstParent, buffer, cbIdBuffer, 0) != CR_SUCCESS) {
-        return false;
+        return bByHardwareId;
     }
     return memchr(buffer, '\0', cchMinGrandparentId) == NULL;
+}
+
+// True unless the device's own settings are known to leave it enabled in every hardware profile
+// (CONFIGFLAG_DISABLED clear): a setting that cannot be read counts as set.
+static bool IsGloballyDisabled(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid) {
+    DWORD dwConfigFlags = 0;
+    if (!SetupDiGetDeviceRegistryPropertyA(hDevInfo, pDid, SPDRP_CONFIGFLAGS, NULL,
+                                           (PBYTE)&dwConfigFlags, sizeof(dwConfigFlags), NULL)) {
+        return true;
+    }
+    return (dwConfigFlags & CONFIGFLAG_DISABLED) != 0;
 }
 
 // Asks the class installer for one state change of one device, pausing dwPauseMs between the
@@ -87,13 +115,16 @@ static int SwitchDongles(GUID interfaceClass, bool bEnable) {
     for (dwIndex = 0;
          SetupDiEnumDeviceInterfaces(hDevInfo, NULL, &interfaceClass, dwIndex, &interfaceData);
          dwIndex++) {
-        if (!IsSwitchableDongle(hDevInfo, &interfaceData, &did, buffer)) {
+        if (!IsSwitchableDongle(hDevInfo, &interfaceData, &did, buffer, bEnable)) {
             continue;
         }
         if (bEnable) {
-            // Only the configuration-specific enable counts; the global one may fail harmlessly.
-            ChangeState(hDevInfo, &did, DICS_ENABLE, DICS_FLAG_GLOBAL, 0);
-            if (ChangeState(hDevInfo, &did, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC, 0)) {
+            // A node is disabled while either its global or its configuration-specific setting
+            // says so. The configuration-specific enable counts, unless the global enable failed
+            // and left the node disabled in every profile.
+            const bool bGlobal = ChangeState(hDevInfo, &did, DICS_ENABLE, DICS_FLAG_GLOBAL, 0);
+            if (ChangeState(hDevInfo, &did, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC, 0) &&
+                (bGlobal || !IsGloballyDisabled(hDevInfo, &did))) {
                 changed++;
             }
         } else if (ChangeState(hDevInfo, &did, DICS_DISABLE, DICS_FLAG_GLOBAL, dwDisablePauseMs)) {

@@ -13,17 +13,28 @@
 #include "platform/platform.h"
 
 // Disables, through the class installer, the present devices exposing an interface of
-// interfaceClass that are positively identified as dongle nodes: the first hardware ID begins
-// with the primary pattern and the instance ID of the node's grandparent has at least 6
-// characters. Pauses 2000 ms before each class-installer call. Returns the number of interfaces
-// whose device the installer reported as changed (a device with several interfaces of the class
-// is handled, and counted, once per interface), or -1 when the device list cannot be had.
+// interfaceClass that are positively identified as dongle nodes: in the device tree now (status
+// readable), the first hardware ID begins with the primary pattern and the instance ID of the
+// node's grandparent has at least 6 characters. A node that leaves the tree while the list is
+// walked (the interface node of a composite dongle, once its parent is disabled) is passed over.
+// Pauses 2000 ms before each class-installer call. Returns the number of interfaces whose device
+// the installer reported as changed (a device with several interfaces of the class is handled,
+// and counted, once per interface), or -1 when the device list cannot be had.
 int DisableDongles(GUID interfaceClass);
 
 // Re-enables the same selection among all devices exposing an interface of interfaceClass, the
-// ones not present included (a disabled device's interfaces are not present). Each selected
-// interface gets a global enable and then a configuration-specific enable; the result counts the
-// interfaces whose second enable succeeded. Returns -1 when the device list cannot be had.
+// ones not present included: a disabled device's interfaces are not present, a composite
+// dongle's interface nodes leave the tree while it is disabled, and a dongle may have been
+// unplugged since. Before Windows 8 the parent of a node that is not in the tree cannot be had;
+// such a node (its status read answers CR_NO_SUCH_DEVINST) is identified by its first hardware
+// ID alone, and enabled while unplugged so that it comes back enabled. Each selected interface
+// gets a global enable and then a configuration-specific enable; the result counts the
+// interfaces whose configuration-specific enable succeeded and that are not left disabled in
+// every profile (a failed global enable counts only where the device's CONFIGFLAG_DISABLED is
+// known to be clear). Returns -1 when the device list cannot be had.
+//
+// The class installer may accept a change for the next restart (DI_NEEDRESTART): such a change
+// counts, in both operations, and until the restart QueryDongleStatus shows the node as it is.
 int EnableDongles(GUID interfaceClass);
 
 // Counts the present nodes whose first hardware ID begins with the primary pattern and whose

@@ -26,17 +26,28 @@ CONFIGRET CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags) {
     if (d->failParent != CR_SUCCESS) {
         return d->failParent;
     }
+    const sim::Device* parent = sim::ParentDevice(*d);
+    if (!sim::InTree(*d)) {
+        // A node that is not present ("Determining the parent of a device", DEVPKEY_Device_Parent):
+        // before Windows 8 its parent cannot be had; from Windows 8 on it is the parent the node
+        // last had while that one still exists as a device, present or not, and otherwise the
+        // root of the tree. The documentation says this of the property, not of CM_Get_Parent;
+        // the stricter reading holds CM_Get_Parent to the same.
+        if (!St().windows8) {
+            return CR_NO_SUCH_DEVNODE;
+        }
+        *pdnDevInst = parent == nullptr ? sim::kRootNode : sim::NodeOf(*parent);
+        return CR_SUCCESS;
+    }
     if (d->parent.empty()) {
         *pdnDevInst = sim::kRootNode;
         return CR_SUCCESS;
     }
-    for (size_t i = 0; i < St().devices.size(); i++) {
-        if (sim::Upper(St().devices[i].instanceId) == sim::Upper(d->parent)) {
-            *pdnDevInst = (DEVINST)i;
-            return CR_SUCCESS;
-        }
+    if (parent == nullptr) {
+        return CR_NO_SUCH_DEVNODE;
     }
-    return CR_NO_SUCH_DEVNODE;
+    *pdnDevInst = sim::NodeOf(*parent);
+    return CR_SUCCESS;
 }
 
 CONFIGRET CM_Get_Device_IDA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, ULONG ulFlags) {
@@ -84,7 +95,9 @@ CONFIGRET CM_Get_DevNode_Status_Ex(PULONG pulStatus, PULONG pulProblemNumber, DE
         St().badHandles++;
         return CR_INVALID_MACHINENAME;
     }
-    if (!d->present) {
+    // A node that is not in the tree has no status: CR_NO_SUCH_DEVINST, the code Windows gives
+    // for a device instance without a devnode (cfgmgr32.h; the same value as CR_NO_SUCH_DEVNODE).
+    if (!sim::InTree(*d)) {
         return CR_NO_SUCH_DEVNODE;
     }
     if (d->failStatus != CR_SUCCESS) {
@@ -93,8 +106,13 @@ CONFIGRET CM_Get_DevNode_Status_Ex(PULONG pulStatus, PULONG pulProblemNumber, DE
     if (d->statusWritesNothing) {
         return CR_SUCCESS;
     }
-    *pulStatus = d->status;
-    *pulProblemNumber = d->problem;
+    if (sim::Disabled(*d)) {
+        *pulStatus = (d->status & ~(ULONG)DN_STARTED) | DN_HAS_PROBLEM;
+        *pulProblemNumber = CM_PROB_DISABLED;
+    } else {
+        *pulStatus = d->status;
+        *pulProblemNumber = d->problem;
+    }
     return CR_SUCCESS;
 }
 

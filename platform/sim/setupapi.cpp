@@ -41,7 +41,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwnd
             if (listed) {
                 set->devices.push_back(dev);
             }
-        } else if (!presentOnly || d.present) {
+        } else if (!presentOnly || sim::InTree(d)) {
             // Device setup classes are not modelled: a class GUID without DIGCF_ALLCLASSES
             // lists no device.
             if ((Flags & DIGCF_ALLCLASSES) != 0) {
@@ -164,11 +164,28 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     }
     sim::Device& d = *m.device;
     sim::Event("Read " + d.instanceId + " " + std::to_string(Property));
-    if (Property != SPDRP_HARDWAREID && Property != SPDRP_COMPATIBLEIDS) {
+    if (Property != SPDRP_HARDWAREID && Property != SPDRP_COMPATIBLEIDS &&
+        Property != SPDRP_CONFIGFLAGS) {
         return sim::Fail(ERROR_INVALID_REG_PROPERTY);
     }
     if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
         return sim::Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    if (Property == SPDRP_CONFIGFLAGS) {
+        // A REG_DWORD: CONFIGFLAG_DISABLED while the global disable setting is written, whether
+        // or not the change has taken effect.
+        const DWORD flags = d.disabledGlobal ? CONFIGFLAG_DISABLED : 0;
+        if (RequiredSize != nullptr) {
+            *RequiredSize = sizeof(flags);
+        }
+        if (PropertyBufferSize < sizeof(flags)) {
+            return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        if (PropertyRegDataType != nullptr) {
+            *PropertyRegDataType = REG_DWORD;
+        }
+        memcpy(PropertyBuffer, &flags, sizeof(flags));
+        return TRUE;
     }
     const bool hardware = Property == SPDRP_HARDWAREID;
     const DWORD injected = hardware ? d.failHardwareIds : d.failCompatibleIds;
@@ -252,21 +269,28 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
     } else if (injected != d.failInstaller.end()) {
         error = injected->second;
     }
+    // A change the installer accepts for the next restart: the call succeeds with DI_NEEDRESTART
+    // in the install parameters (SetupDiCallClassInstaller, DIF_PROPERTYCHANGE), and the node
+    // runs as it did until then.
+    const bool deferred = error == 0 && d.defersChanges && sim::InTree(d);
     sim::Event("Install " + d.instanceId + " " + std::to_string(p.StateChange) + " " +
-               std::to_string(p.Scope) + " " + sim::ErrorText(error));
-    St().changes.push_back({d.instanceId, p.StateChange, p.Scope, p.HwProfile, error == 0});
+               std::to_string(p.Scope) + " " + sim::ErrorText(error) +
+               (deferred ? " restart" : ""));
+    St().changes.push_back(
+        {d.instanceId, p.StateChange, p.Scope, p.HwProfile, error == 0, deferred});
     if (error != 0) {
         return sim::Fail(error);
     }
-    if (p.StateChange == DICS_DISABLE) {
-        d.enabled = false;
-        d.status = (d.status & ~(ULONG)DN_STARTED) | DN_HAS_PROBLEM;
-        d.problem = CM_PROB_DISABLED;
-    } else {
-        d.enabled = true;
-        d.status = (d.status & ~(ULONG)DN_HAS_PROBLEM) | DN_STARTED;
-        d.problem = 0;
+    if (deferred && !d.runsDisabled) {
+        d.runsDisabled = sim::Disabled(d);
     }
+    // SP_PROPCHANGE_PARAMS: DICS_FLAG_GLOBAL changes the device in every hardware profile,
+    // DICS_FLAG_CONFIGSPECIFIC in the current one; the two are separate settings. Whether a
+    // configuration-specific enable undoes a global disable is not documented: the stricter
+    // reading, only a global enable does. A node that is not present gets the setting too, and
+    // runs by it when it comes back (the installer does not refuse it).
+    (p.Scope == DICS_FLAG_GLOBAL ? d.disabledGlobal : d.disabledConfig) =
+        p.StateChange == DICS_DISABLE;
     return TRUE;
 }
 

@@ -34,12 +34,23 @@ typedef std::pair<DWORD, DWORD> StateScope;
 // CONFIGRET) that call answers instead of succeeding; 0 (CR_SUCCESS) injects none.
 struct Device {
     std::string instanceId;
-    // Listed with DIGCF_PRESENT. A device that is not present is still in the tree and is
-    // listed without that flag.
+    // Plugged in. The node is in the device tree (present: listed with DIGCF_PRESENT) while it is
+    // plugged in and its parent is in the tree and not disabled: disabling a device removes the
+    // nodes below it (a composite device's interface nodes) and enabling it brings them back,
+    // each with its own settings. A node that is not present is still listed without that flag.
     bool present = true;
-    // Switched on; the class installer clears this on a successful DICS_DISABLE. A disabled
-    // device's interfaces are not present.
-    bool enabled = true;
+    // The two disable settings a state change writes, kept apart as Windows keeps them: the
+    // device's CONFIGFLAG_DISABLED (DICS_FLAG_GLOBAL, every hardware profile) and the current
+    // profile's CSCONFIGFLAG_DISABLED (DICS_FLAG_CONFIGSPECIFIC). The node is disabled while
+    // either is set. A disabled node's interfaces are not present.
+    bool disabledGlobal = false;
+    bool disabledConfig = false;
+    // The class installer accepts each change for the next restart (DI_NEEDRESTART in the
+    // device's install parameters): the settings are written, the node keeps running as it ran
+    // until Restart().
+    bool defersChanges = false;
+    // Set by the platform: how a node whose change waits for a restart runs until then.
+    std::optional<bool> runsDisabled;
     std::optional<Property> hardwareIds;
     std::optional<Property> compatibleIds;
     // Nonzero: reading that property fails with this error code.
@@ -59,6 +70,9 @@ struct Device {
     bool statusWritesNothing = false;
     // Interface classes the device exposes, one entry per interface.
     std::vector<GUID> interfaces;
+    // Its driver has enabled its interfaces: they are present while the device is in the tree
+    // and not disabled.
+    bool interfacesEnabled = true;
     // Nonzero: SetupDiGetDeviceInterfaceDetailA on its interfaces fails with this error code
     // before filling anything in.
     DWORD failInterfaceDetail = 0;
@@ -75,6 +89,8 @@ struct Change {
     DWORD scope;
     DWORD hwProfile;
     bool made;
+    // Accepted for the next restart.
+    bool deferred = false;
 };
 
 struct RegValue {
@@ -101,8 +117,18 @@ void FailKeyCreation(LONG error);
 // every call, whatever the process's rights.
 void RunAsWow64(bool wow64);
 
-// A restart of the machine between two runs: volatile keys are gone; the rest stays.
+// Which Windows the Configuration Manager behaves as where versions differ: the parent of a
+// node that is not present cannot be had before Windows 8 (the default); from Windows 8 on it
+// is the last parent the node had, or the root of the tree when that one is gone.
+void RunAsWindows8(bool windows8);
+
+// A restart of the machine: volatile keys are gone, changes deferred to it take effect.
 void Restart();
+
+// The node is in the device tree (present), and it is disabled (by either setting, or as it
+// runs until a restart). False for an unknown instance ID.
+bool InTree(const std::string& instanceId);
+bool IsDisabled(const std::string& instanceId);
 
 // ANSI code page of the runtime's multibyte functions (932, 936, 949, 950 are double-byte).
 void SetCodePage(UINT codePage);
@@ -121,7 +147,8 @@ const std::vector<Change>& Changes();
 const std::vector<DWORD>& Sleeps();
 // One line per noteworthy call, in order: "ClassDevs <flags>", "Read <id> <property>",
 // "Sleep <ms>", "Params <id> <state> <scope> <profile> ok|<error>",
-// "Install <id> <state> <scope> ok|<error>", "Status <id> local|remote",
+// "Install <id> <state> <scope> ok|<error>" (" restart" after "ok" for a deferred change),
+// "Status <id> local|remote",
 // "SetValue <name> <type> <size>", "CreateKey <PATH>[ volatile]" (the path upper-cased, as the
 // registry compares it). Flags and numbers are decimal; every error code is written one way,
 // in hexadecimal ("0x57", "0xE0000231").

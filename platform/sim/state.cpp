@@ -80,8 +80,52 @@ bool FindMember(HDEVINFO h, PSP_DEVINFO_DATA did, Member* member) {
     return true;
 }
 
+Device* ParentDevice(const Device& d) {
+    if (d.parent.empty()) {
+        return nullptr;
+    }
+    for (Device& p : St().devices) {
+        if (Upper(p.instanceId) == Upper(d.parent)) {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+bool InTree(const Device& d) {
+    // A planted cycle of parents ends the walk as if the tree ended there.
+    const Device* node = &d;
+    for (size_t depth = 0; depth <= St().devices.size(); depth++) {
+        if (!node->present) {
+            return false;
+        }
+        const Device* parent = ParentDevice(*node);
+        if (parent == nullptr) {
+            return true;
+        }
+        if (Disabled(*parent)) {
+            return false;
+        }
+        node = parent;
+    }
+    return true;
+}
+
+bool Disabled(const Device& d) {
+    return d.runsDisabled ? *d.runsDisabled : d.disabledGlobal || d.disabledConfig;
+}
+
 bool InterfacesPresent(const Device& d) {
-    return d.present && d.enabled;
+    return d.interfacesEnabled && InTree(d) && !Disabled(d);
+}
+
+DEVINST NodeOf(const Device& d) {
+    for (size_t i = 0; i < St().devices.size(); i++) {
+        if (&St().devices[i] == &d) {
+            return (DEVINST)i;
+        }
+    }
+    return kRootNode;
 }
 
 Device* NodeDevice(DEVINST node) {

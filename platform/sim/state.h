@@ -45,6 +45,7 @@ struct State {
     DWORD listDetailError = 0;
     LONG keyCreationError = 0;
     bool wow64 = false;
+    bool windows8 = false;
     UINT codePage = 1252;
     std::vector<Change> changes;
     std::vector<DWORD> sleeps;
@@ -78,8 +79,18 @@ struct Member {
 // to it.
 bool FindMember(HDEVINFO h, PSP_DEVINFO_DATA did, Member* member);
 
-// A device's interfaces are present while it is present and enabled.
+// In the device tree: plugged in, below a parent that is in the tree and not disabled.
+bool InTree(const Device& d);
+// Disabled as the node runs: by either setting, or as it ran before a change that waits for a
+// restart.
+bool Disabled(const Device& d);
+// A device's interfaces are present while its driver has enabled them and it is in the tree
+// and not disabled.
 bool InterfacesPresent(const Device& d);
+// The device a node names as its parent; nullptr for the root or a parent no device has.
+Device* ParentDevice(const Device& d);
+// The node number of a device of the tree.
+DEVINST NodeOf(const Device& d);
 // The device of a node number; nullptr for the root and for a number no device has.
 Device* NodeDevice(DEVINST node);
 

@@ -38,6 +38,7 @@ void Reset() {
     s.listDetailError = 0;
     s.keyCreationError = 0;
     s.wow64 = false;
+    s.windows8 = false;
     s.codePage = 1252;
     s.changes.clear();
     s.sleeps.clear();
@@ -73,11 +74,25 @@ void FailKeyCreation(LONG error) {
 void RunAsWow64(bool wow64) {
     St().wow64 = wow64;
 }
+void RunAsWindows8(bool windows8) {
+    St().windows8 = windows8;
+}
 void Restart() {
     State& s = St();
     for (auto it = s.keys.begin(); it != s.keys.end();) {
         it = it->second.volatileKey ? s.keys.erase(it) : std::next(it);
     }
+    for (Device& d : s.devices) {
+        d.runsDisabled.reset();
+    }
+}
+bool InTree(const std::string& instanceId) {
+    const Device* d = FindDevice(instanceId);
+    return d != nullptr && InTree(*d);
+}
+bool IsDisabled(const std::string& instanceId) {
+    const Device* d = FindDevice(instanceId);
+    return d != nullptr && Disabled(*d);
 }
 void SetCodePage(UINT codePage) {
     St().codePage = codePage;

@@ -10,17 +10,22 @@ import re
 import sys
 
 SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-device-list",
-                  "fail-key-creation"}
+                  "fail-key-creation", "parent", "installer-fails", "defers-changes", "windows"}
 DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
                 "hardware-unterminated", "compatible-unterminated", "interface",
                 "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
-                "times"}
+                "times", "parent", "installer-fails", "defers-changes"}
+# State changes as installer-fails names them: (DICS_*, DICS_FLAG_*).
+CHANGES = {"disable": (2, 1), "enable-global": (1, 1), "enable-config": (1, 2)}
+# Steps between the device module's operations, on the simulated platform only.
+STEPS = re.compile(r"^(unplug:|plug:).+$|^restart$")
 
 # Error codes a scenario may name instead of giving their number.
 ERRORS = {
     "ERROR_FILE_NOT_FOUND": 2, "ERROR_ACCESS_DENIED": 5, "ERROR_INVALID_HANDLE": 6,
     "ERROR_NOT_ENOUGH_MEMORY": 8, "ERROR_INVALID_DATA": 13, "ERROR_INVALID_PARAMETER": 87,
     "ERROR_INSUFFICIENT_BUFFER": 122, "ERROR_NO_MORE_ITEMS": 259,
+    "ERROR_INVALID_CLASS_INSTALLER": 0xE000020D, "ERROR_NOT_DISABLEABLE": 0xE0000231,
 }
 
 GUID = re.compile(r"^\{[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12}\}$")
@@ -55,6 +60,9 @@ class Device:
         self.props = {}  # "hardware" / "compatible" -> Property
         self.errors = {}  # "hardware" / "compatible" -> error code
         self.interfaces = []  # (class GUID text, linked)
+        self.parent = ""  # instance ID of the parent node; empty: the root of the tree
+        self.installer_fails = []  # (state change, scope, error)
+        self.defers_changes = False
 
 
 class Scenario:
@@ -71,6 +79,7 @@ class Scenario:
         self.restart = False
         self.record = None
         self.run = []  # for the device module: the interface class and the operations
+        self.windows = [7, 8]  # the Windows settings it runs on (simulated platform)
 
 
 def number(text, what):
@@ -107,7 +116,9 @@ def parse_line(cur, word, rest):
             copy = Device(template.instance_id.replace("{#}", str(k)))
             copy.present, copy.props, copy.errors = template.present, template.props, \
                 template.errors
-            copy.interfaces = template.interfaces
+            copy.interfaces, copy.parent = template.interfaces, template.parent
+            copy.installer_fails = template.installer_fails
+            copy.defers_changes = template.defers_changes
             cur.devices.append(copy)
     elif word in ("hardware", "compatible"):
         dev.props[word] = Property("multi", id_list(rest))
@@ -124,6 +135,19 @@ def parse_line(cur, word, rest):
         dev.interfaces.append((rest, linked))
     elif word == "not-present":
         dev.present = False
+    elif word == "parent":
+        dev.parent = rest
+    elif word == "installer-fails":
+        change, _, error = rest.partition(" ")
+        if change not in CHANGES:
+            raise Malformed(f"installer-fails takes one of {', '.join(CHANGES)}: '{change}'")
+        dev.installer_fails.append(CHANGES[change] + (number(error, word),))
+    elif word == "defers-changes":
+        dev.defers_changes = True
+    elif word == "windows":
+        if rest not in ("7", "8"):
+            raise Malformed(f"windows takes 7 (before Windows 8) or 8: '{rest}'")
+        cur.windows = [int(rest)]
     elif word in ("hardware-fails", "compatible-fails"):
         dev.errors[word.split("-")[0]] = number(rest, word)
     elif word == "fail-device-list":
@@ -134,6 +158,8 @@ def parse_line(cur, word, rest):
         cur.run = rest.split()
         if not cur.run or not GUID.match(cur.run[0]):
             raise Malformed("run takes an interface class GUID, then the operations")
+        if any(STEPS.match(op) for op in cur.run[1:]) and not cur.sim_only:
+            raise Malformed("unplug:, plug: and restart need sim-only before them")
     elif word == "expect":
         cur.expect.append(expand(rest))
     elif word == "expect-times":
@@ -187,7 +213,8 @@ def to_json(sc):
         p = dev.props.get(which)
         return None if p is None else {"kind": p.kind, "ids": p.ids}
     return {
-        "name": sc.name, "codepage": sc.codepage,
+        "name": sc.name, "sim_only": sc.sim_only, "windows": sc.windows,
+        "codepage": sc.codepage,
         "record_before": sc.record_before, "device_list_error": sc.device_list_error,
         "key_creation_error": sc.key_creation_error, "restart": sc.restart,
         "devices": [{
@@ -196,6 +223,9 @@ def to_json(sc):
             "hardware_error": d.errors.get("hardware", 0),
             "compatible_error": d.errors.get("compatible", 0),
             "interfaces": [{"guid": g, "linked": linked} for g, linked in d.interfaces],
+            "parent": d.parent, "defers_changes": d.defers_changes,
+            "installer_fails": [{"state": st, "scope": sp, "error": e}
+                                for st, sp, e in d.installer_fails],
         } for d in sc.devices],
         "expect": sc.expect, "result": sc.result or 0, "record": sc.record or "",
         "run": sc.run,

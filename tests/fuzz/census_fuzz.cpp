@@ -1,6 +1,7 @@
 // Fuzz target: the input bytes become a whole device tree on the simulated platform (devices of
-// any identifier bytes, absent or failing properties, present or not, interfaces, parents,
-// statuses, class-installer answers), then the census, the status query and both control
+// any identifier bytes, absent or failing properties, plugged in or not, disabled by either
+// setting, interfaces, parents, statuses, class-installer answers, changes deferred to a restart,
+// Windows before 8 or from 8 on), then the census, the status query and both control
 // operations run on it. Each result is held against a plain model of what the platform holds.
 #include "census/census.h"
 #include "census/identity.h"
@@ -105,8 +106,37 @@ bool Prefix(const std::optional<std::string>& id, const char* pattern) {
     return true;
 }
 
-// Index of the node a parent lookup gives: -1 the root, -2 a failed lookup.
-long ParentOf(const std::vector<sim::Device>& tree, long node) {
+// The model's own reading of the tree's rules. The node a device names as its parent: its
+// index, or -1 when it names none or one no device has.
+long NamedParent(const std::vector<sim::Device>& tree, size_t node) {
+    for (size_t i = 0; i < tree.size() && !tree[node].parent.empty(); i++) {
+        if (strcasecmp(tree[i].instanceId.c_str(), tree[node].parent.c_str()) == 0) {
+            return (long)i;
+        }
+    }
+    return -1;
+}
+
+// Disabled by either setting, or as it runs until a restart.
+bool IsOff(const sim::Device& d) {
+    return d.runsDisabled ? *d.runsDisabled : d.disabledGlobal || d.disabledConfig;
+}
+
+// In the device tree: plugged in, below parents that are in it and not disabled. Parents always
+// come earlier in a fuzzed tree, so the walk ends.
+bool Present(const std::vector<sim::Device>& tree, size_t node) {
+    for (long n = (long)node; n != -1; n = NamedParent(tree, (size_t)n)) {
+        if (!tree[(size_t)n].present || (n != (long)node && IsOff(tree[(size_t)n]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Index of the node a parent lookup gives: -1 the root, -2 a failed lookup. Before Windows 8 a
+// node that is not present has no parent to be had; from Windows 8 on it has the one it names,
+// or the root.
+long ParentOf(const std::vector<sim::Device>& tree, long node, bool windows8) {
     if (node == -1) {
         return -2;
     }
@@ -114,33 +144,39 @@ long ParentOf(const std::vector<sim::Device>& tree, long node) {
     if (d.failParent != CR_SUCCESS) {
         return -2;
     }
-    if (d.parent.empty()) {
-        return -1;
+    const long parent = NamedParent(tree, (size_t)node);
+    if (!Present(tree, (size_t)node)) {
+        return windows8 ? parent : -2;
     }
-    for (size_t i = 0; i < tree.size(); i++) {
-        if (strcasecmp(tree[i].instanceId.c_str(), d.parent.c_str()) == 0) {
-            return (long)i;
-        }
-    }
-    return -2;
+    return d.parent.empty() ? -1 : parent == -1 ? -2 : parent;
 }
 
-bool Switchable(const std::vector<sim::Device>& tree, size_t node) {
+// Whether an operation selects the node, the tree as it stands when the node's turn comes.
+bool Switchable(const std::vector<sim::Device>& tree, size_t node, bool enable, bool windows8) {
     const sim::Device& d = tree[node];
     if (d.failInterfaceDetail != 0 ||
         !Prefix(FirstId(d.hardwareIds, d.failHardwareIds), kPrimary)) {
         return false;
     }
-    const long parent = ParentOf(tree, (long)node);
-    const long grandparent = parent == -2 ? -2 : ParentOf(tree, parent);
-    if (grandparent == -2) {
+    const CONFIGRET status = Present(tree, node) ? d.failStatus : CR_NO_SUCH_DEVINST;
+    if (!enable && status != CR_SUCCESS) {
         return false;
+    }
+    // Not present, as the status read reports it: the first hardware ID alone may select it.
+    const bool byHardwareId = enable && status == CR_NO_SUCH_DEVINST;
+    const long parent = ParentOf(tree, (long)node, windows8);
+    const long grandparent = parent == -2 ? -2 : ParentOf(tree, parent, windows8);
+    if (grandparent == -2) {
+        return byHardwareId;
     }
     if (grandparent == -1) {
         return true; // the root's ID is 12 characters
     }
     const sim::Device& g = tree[(size_t)grandparent];
-    return g.failInstanceId == CR_SUCCESS && g.instanceId.size() >= 6;
+    if (g.failInstanceId != CR_SUCCESS) {
+        return byHardwareId;
+    }
+    return g.instanceId.size() >= 6;
 }
 
 DWORD ErrorOf(FuzzedDataProvider& in) {
@@ -162,7 +198,9 @@ std::vector<sim::Device> BuildTree(FuzzedDataProvider& in) {
         name.erase(std::remove(name.begin(), name.end(), '\0'), name.end());
         d.instanceId = "DEV\\" + std::to_string(i) + "\\" + name;
         d.present = in.ConsumeIntegralInRange(0, 7) != 0;
-        d.enabled = in.ConsumeIntegralInRange(0, 7) != 0;
+        d.disabledGlobal = in.ConsumeIntegralInRange(0, 7) == 0;
+        d.disabledConfig = in.ConsumeIntegralInRange(0, 7) == 0;
+        d.defersChanges = in.ConsumeIntegralInRange(0, 7) == 0;
         d.hardwareIds = PropertyOf(in);
         d.compatibleIds = PropertyOf(in);
         d.failHardwareIds = ErrorOf(in);
@@ -226,8 +264,9 @@ void CheckCensus(const std::vector<sim::Device>& tree, DWORD listError, LONG key
     }
     std::string expected;
     DWORD count = 0;
-    for (const sim::Device& d : tree) {
-        if (!d.present) {
+    for (size_t i = 0; i < tree.size(); i++) {
+        const sim::Device& d = tree[i];
+        if (!Present(tree, i)) {
             continue;
         }
         const auto hw = FirstId(d.hardwareIds, d.failHardwareIds);
@@ -267,44 +306,65 @@ void CheckStatus(const std::vector<sim::Device>& tree, DWORD detailError) {
     CheckReleased("status query releases its set");
     DWORD found = 0;
     DWORD disabled = 0;
-    for (const sim::Device& d : tree) {
-        if (d.present && detailError == 0 && d.failStatus == CR_SUCCESS &&
+    for (size_t i = 0; i < tree.size(); i++) {
+        const sim::Device& d = tree[i];
+        if (Present(tree, i) && detailError == 0 && d.failStatus == CR_SUCCESS &&
             Prefix(FirstId(d.hardwareIds, d.failHardwareIds), kPrimary)) {
             found++;
-            disabled += !d.statusWritesNothing && (d.status & DN_HAS_PROBLEM) != 0 &&
-                        d.problem == CM_PROB_DISABLED;
+            disabled += !d.statusWritesNothing &&
+                        (IsOff(d) || ((d.status & DN_HAS_PROBLEM) != 0 &&
+                                      d.problem == CM_PROB_DISABLED));
         }
     }
     CHECK(nFound == found && nDisabled == disabled, "status counts");
     sim::FailListDetail(0);
 }
 
-void CheckSwitch(const std::vector<sim::Device>& tree, bool enable, bool wow64) {
+// Runs one operation and holds it against the model, which walks the interfaces in order and
+// changes its own copy of the tree as the installer is asked to.
+void CheckSwitch(std::vector<sim::Device> tree, bool enable, bool wow64, bool windows8) {
     sim::RunAsWow64(wow64);
+    sim::RunAsWindows8(windows8);
     const size_t before = sim::Changes().size();
     const int result = enable ? EnableDongles(kClassA) : DisableDongles(kClassA);
     CheckReleased("switching releases its set");
+    // The interfaces listed when the operation starts: disabling lists the present ones only.
+    std::vector<size_t> listed;
+    for (size_t i = 0; i < tree.size(); i++) {
+        for (const GUID& g : tree[i].interfaces) {
+            if (memcmp(&g, &kClassA, sizeof(GUID)) == 0 &&
+                (enable || (Present(tree, i) && !IsOff(tree[i])))) {
+                listed.push_back(i);
+            }
+        }
+    }
     std::vector<sim::Change> expected;
     int changed = 0;
-    for (size_t i = 0; i < tree.size(); i++) {
-        const sim::Device& d = tree[i];
-        if (!Switchable(tree, i) || (!enable && !(d.present && d.enabled))) {
+    for (size_t i : listed) {
+        sim::Device& d = tree[i];
+        if (!Switchable(tree, i, enable, windows8)) {
             continue;
         }
-        for (const GUID& g : d.interfaces) {
-            if (memcmp(&g, &kClassA, sizeof(GUID)) != 0) {
+        bool made[3] = {false, false, false};
+        for (size_t c = enable ? 1 : 0; c < (enable ? 3u : 1u); c++) {
+            const sim::StateScope& change = kChanges[c];
+            if (d.failParams.count(change)) {
                 continue;
             }
-            for (const sim::StateScope& change : kChanges) {
-                if ((change.first == DICS_ENABLE) != enable || d.failParams.count(change)) {
-                    continue;
-                }
-                // Under WOW64 the class installer refuses every change.
-                const bool made = !wow64 && d.failInstaller.count(change) == 0;
-                expected.push_back({d.instanceId, change.first, change.second, 0, made});
-                changed += made && change != kChanges[1];
+            // Under WOW64 the class installer refuses every change.
+            made[c] = !wow64 && d.failInstaller.count(change) == 0;
+            const bool deferred = made[c] && d.defersChanges && Present(tree, i);
+            expected.push_back({d.instanceId, change.first, change.second, 0, made[c], deferred});
+            if (!made[c]) {
+                continue;
             }
+            if (deferred && !d.runsDisabled) {
+                d.runsDisabled = IsOff(d);
+            }
+            (change.second == DICS_FLAG_GLOBAL ? d.disabledGlobal : d.disabledConfig) =
+                change.first == DICS_DISABLE;
         }
+        changed += enable ? made[2] && (made[1] || !d.disabledGlobal) : made[0];
     }
     const std::vector<sim::Change>& all = sim::Changes();
     CHECK(all.size() - before == expected.size(), "number of state changes asked");
@@ -312,12 +372,18 @@ void CheckSwitch(const std::vector<sim::Device>& tree, bool enable, bool wow64) 
         const sim::Change& got = all[before + k];
         CHECK(got.instanceId == expected[k].instanceId, "only selected dongle nodes switched");
         CHECK(got.stateChange == expected[k].stateChange && got.scope == expected[k].scope &&
-                  got.hwProfile == 0 && got.made == expected[k].made,
+                  got.hwProfile == 0 && got.made == expected[k].made &&
+                  got.deferred == expected[k].deferred,
               "state change as asked");
     }
     CHECK(result == changed, "switch count");
     if (!enable) {
         CHECK(sim::Sleeps().size() == expected.size(), "a pause before each disable");
+    }
+    for (size_t i = 0; i < tree.size(); i++) {
+        CHECK(sim::IsDisabled(tree[i].instanceId) == IsOff(tree[i]) &&
+                  sim::InTree(tree[i].instanceId) == Present(tree, i),
+              "the tree as the model has it");
     }
 }
 
@@ -330,6 +396,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const LONG keyError = in.ConsumeIntegralInRange(0, 7) == 0 ? ERROR_ACCESS_DENIED : 0;
     const DWORD detailError = in.ConsumeIntegralInRange(0, 15) == 0 ? ERROR_INVALID_DATA : 0;
     const bool wow64 = in.ConsumeIntegralInRange(0, 15) == 0;
+    const bool windows8 = in.ConsumeBool();
     const std::vector<sim::Device> tree = BuildTree(in);
 
     Plant(tree, codePage);
@@ -341,8 +408,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Disabling changes the tree (a disabled device's interfaces are no longer present), so
     // each operation starts from the tree as built.
     Plant(tree, codePage);
-    CheckSwitch(tree, false, wow64);
+    CheckSwitch(tree, false, wow64, windows8);
     Plant(tree, codePage);
-    CheckSwitch(tree, true, wow64);
+    CheckSwitch(tree, true, wow64, windows8);
     return 0;
 }

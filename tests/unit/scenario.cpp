@@ -72,6 +72,8 @@ Scenario FromJson(const nlohmann::json& j) {
     sc.result = j.at("result");
     sc.record = j.at("record");
     sc.run = j.at("run").get<std::vector<std::string>>();
+    sc.simOnly = j.at("sim_only");
+    sc.windows = j.at("windows").get<std::vector<int>>();
     for (const auto& text : j.at("expect")) {
         sc.expect.push_back(ToCodePage(text.get<std::string>(), sc.codePage));
     }
@@ -94,9 +96,13 @@ Scenario FromJson(const nlohmann::json& j) {
                 std::abort();
             }
             dev.interfaces.push_back(guid);
-            // On the simulated platform an interface that is not present is one of a disabled
-            // device.
-            dev.enabled = dev.enabled && i.at("linked").get<bool>();
+            // An interface that is not present: its driver has not enabled it.
+            dev.interfacesEnabled = dev.interfacesEnabled && i.at("linked").get<bool>();
+        }
+        dev.parent = d.at("parent");
+        dev.defersChanges = d.at("defers_changes");
+        for (const auto& f : d.at("installer_fails")) {
+            dev.failInstaller[{f.at("state"), f.at("scope")}] = f.at("error");
         }
         sc.devices.push_back(dev);
     }
@@ -127,6 +133,7 @@ std::vector<Scenario> LoadScenarios(const std::string& set) {
 void PlantScenario(const Scenario& sc) {
     sim::Reset();
     sim::SetCodePage(sc.codePage);
+    sim::RunAsWindows8(sc.windows8);
     sim::FailDeviceList(sc.deviceListError);
     sim::FailKeyCreation(sc.keyCreationError);
     if (sc.recordBefore != "absent") {
