@@ -311,9 +311,9 @@ void CheckStatus(const std::vector<sim::Device>& tree, DWORD detailError) {
         if (Present(tree, i) && detailError == 0 && d.failStatus == CR_SUCCESS &&
             Prefix(FirstId(d.hardwareIds, d.failHardwareIds), kPrimary)) {
             found++;
-            disabled += !d.statusWritesNothing &&
-                        (IsOff(d) || ((d.status & DN_HAS_PROBLEM) != 0 &&
-                                      d.problem == CM_PROB_DISABLED));
+            disabled +=
+                !d.statusWritesNothing &&
+                (IsOff(d) || ((d.status & DN_HAS_PROBLEM) != 0 && d.problem == CM_PROB_DISABLED));
         }
     }
     CHECK(nFound == found && nDisabled == disabled, "status counts");

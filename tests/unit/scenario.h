@@ -26,8 +26,8 @@ struct Scenario {
     std::string record;           // a number or "absent"
     std::vector<std::string> run; // device module: the interface class, then the operations
     bool simOnly = false;
-    std::vector<int> windows;     // the Windows settings it runs on: 7 (before 8), 8
-    bool windows8 = false;        // the one it is planted with
+    std::vector<int> windows; // the Windows settings it runs on: 7 (before 8), 8
+    bool windows8 = false;    // the one it is planted with
 };
 
 // Reads the JSON form of a scenario file (SCENARIO_JSON_DIR/<set>.json); aborts the test
