@@ -162,6 +162,10 @@ class Prefix:
         with open(self.planted_list, "w", encoding="utf-8") as f:
             f.write("\n".join(sorted(self.planted)))
         r = self.wine(["reg", "import", self.work])
+        if r.returncode != 0 and not r.stderr.strip():
+            # Seen once on a freshly booted prefix: reg fails without a word. Once more, saying so.
+            print("reg import failed without a message; trying once more", file=sys.stderr)
+            r = self.wine(["reg", "import", self.work])
         if r.returncode != 0:
             raise RuntimeError("reg import failed: " + r.stderr.decode(errors="replace"))
 
