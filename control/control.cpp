@@ -11,50 +11,60 @@ static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_LIST_DETAIL_DATA_A) == 287
 // before the class installer is called. Callers and installed systems rely on both.
 enum { cchMinGrandparentId = 6, dwDisablePauseMs = 2000 };
 
-// Fills did with the device of one interface and tells whether that device is to be switched:
-// a dongle node (first hardware ID with the primary pattern) whose grandparent has an instance
-// ID of at least cchMinGrandparentId characters. Only positively identified nodes are switched.
-//
-// Disabling takes only a node that is in the device tree now, its status readable: a node that
-// left the tree while the list was walked (the interface node of a composite dongle whose parent
-// was disabled a moment before) is passed over, as is a node whose identity or ancestry cannot
-// be read.
-//
-// Enabling also takes a node that Windows reports as not in the tree (its status read answers
-// CR_NO_SUCH_DEVINST): one unplugged since it was disabled, or one below a disabled parent.
-// Before Windows 8 the parent of such a node cannot be had, so where its ancestry cannot be read
-// it is identified by its first hardware ID alone. A node in the tree whose ancestry cannot be
-// read (under Wine, every node) is passed over.
-static bool IsSwitchableDongle(HDEVINFO hDevInfo, PSP_DEVICE_INTERFACE_DATA pInterfaceData,
-                               PSP_DEVINFO_DATA pDid, char* buffer, bool bEnable) {
+// A later identifier of a multi-string in buffer (cbIdBuffer bytes, not necessarily
+// terminated) that begins with pattern.
+static bool LaterIdMatches(const char* buffer, const char* pattern) {
+    const char* end = buffer + cbIdBuffer;
+    const char* id = (const char*)memchr(buffer, '\0', cbIdBuffer);
+    while (id != NULL && ++id < end && *id != '\0') {
+        // The pattern is compared only while the identifier lies within the buffer.
+        if ((size_t)(end - id) >= strlen(pattern) && MatchesIdPrefix(id, pattern)) {
+            return true;
+        }
+        id = (const char*)memchr(id, '\0', (size_t)(end - id));
+    }
+    return false;
+}
+
+DongleVerdict JudgeDongleNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEnable) {
     DEVINST devInstParent = 0;
     ULONG status = 0;
     ULONG problem = 0;
+    char buffer[cbIdBuffer];
 
+    if (!ReadIdProperty(hDevInfo, pDid, SPDRP_HARDWAREID, buffer, NULL)) {
+        return dvNoHardwareIds;
+    }
+    if (!MatchesIdPrefix(buffer, szDongleId)) {
+        return LaterIdMatches(buffer, szDongleId) ? dvLaterHardwareId : dvAnotherProduct;
+    }
+    const CONFIGRET crStatus = CM_Get_DevNode_Status_Ex(&status, &problem, pDid->DevInst, 0, NULL);
+    if (!bEnable && crStatus != CR_SUCCESS) {
+        return crStatus == CR_NO_SUCH_DEVINST ? dvNotInTree : dvNoStatus;
+    }
+    const bool bByHardwareId = bEnable && crStatus == CR_NO_SUCH_DEVINST;
+    if (CM_Get_Parent(&devInstParent, pDid->DevInst, 0) != CR_SUCCESS ||
+        CM_Get_Parent(&devInstParent, devInstParent, 0) != CR_SUCCESS) {
+        return bByHardwareId ? dvSelectedByHardwareId : dvNoAncestry;
+    }
+    memset(buffer, 0, cbIdBuffer);
+    if (CM_Get_Device_IDA(devInstParent, buffer, cbIdBuffer, 0) != CR_SUCCESS) {
+        return bByHardwareId ? dvSelectedByHardwareId : dvNoGrandparentId;
+    }
+    return memchr(buffer, '\0', cchMinGrandparentId) == NULL ? dvSelected : dvShortGrandparentId;
+}
+
+// Fills did with the device of one interface and tells whether that device is to be switched.
+static bool IsSwitchableDongle(HDEVINFO hDevInfo, PSP_DEVICE_INTERFACE_DATA pInterfaceData,
+                               PSP_DEVINFO_DATA pDid, bool bEnable) {
     // Without a detail buffer the call fails by design; it has filled did only when it fails
     // for want of that buffer.
     if (!SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, NULL, 0, NULL, pDid) &&
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return false;
     }
-    if (!ReadIdProperty(hDevInfo, pDid, SPDRP_HARDWAREID, buffer, NULL) ||
-        !MatchesIdPrefix(buffer, szDongleId)) {
-        return false;
-    }
-    const CONFIGRET crStatus = CM_Get_DevNode_Status_Ex(&status, &problem, pDid->DevInst, 0, NULL);
-    if (!bEnable && crStatus != CR_SUCCESS) {
-        return false;
-    }
-    const bool bByHardwareId = bEnable && crStatus == CR_NO_SUCH_DEVINST;
-    if (CM_Get_Parent(&devInstParent, pDid->DevInst, 0) != CR_SUCCESS ||
-        CM_Get_Parent(&devInstParent, devInstParent, 0) != CR_SUCCESS) {
-        return bByHardwareId;
-    }
-    memset(buffer, 0, cbIdBuffer);
-    if (CM_Get_Device_IDA(devInstParent, buffer, cbIdBuffer, 0) != CR_SUCCESS) {
-        return bByHardwareId;
-    }
-    return memchr(buffer, '\0', cchMinGrandparentId) == NULL;
+    const DongleVerdict verdict = JudgeDongleNode(hDevInfo, pDid, bEnable);
+    return verdict == dvSelected || verdict == dvSelectedByHardwareId;
 }
 
 // True unless the device's own settings are known to leave it enabled in every hardware profile
@@ -95,12 +105,10 @@ static int SwitchDongles(GUID interfaceClass, bool bEnable) {
     int changed = 0;
     SP_DEVICE_INTERFACE_DATA interfaceData;
     SP_DEVINFO_DATA did;
-    char buffer[cbIdBuffer];
     HDEVINFO hDevInfo = INVALID_HANDLE_VALUE;
 
     memset(&did, 0, sizeof(did));
     did.cbSize = sizeof(did);
-    memset(buffer, 0, sizeof(buffer));
 
     // Interfaces of a disabled device are not present: re-enabling has to ask for all.
     hDevInfo = SetupDiGetClassDevsA(&interfaceClass, NULL, NULL,
@@ -115,7 +123,7 @@ static int SwitchDongles(GUID interfaceClass, bool bEnable) {
     for (dwIndex = 0;
          SetupDiEnumDeviceInterfaces(hDevInfo, NULL, &interfaceClass, dwIndex, &interfaceData);
          dwIndex++) {
-        if (!IsSwitchableDongle(hDevInfo, &interfaceData, &did, buffer, bEnable)) {
+        if (!IsSwitchableDongle(hDevInfo, &interfaceData, &did, bEnable)) {
             continue;
         }
         if (bEnable) {
@@ -134,6 +142,20 @@ static int SwitchDongles(GUID interfaceClass, bool bEnable) {
 
     SetupDiDestroyDeviceInfoList(hDevInfo);
     return changed;
+}
+
+bool ReadInterfaceClassGuid(const char* text, GUID* pGuid) {
+    enum { cchUuid = 36 };
+    char szUuid[cchUuid + 1];
+    const size_t cch = strlen(text);
+    if (cch == cchUuid + 2 && text[0] == '{' && text[cchUuid + 1] == '}') {
+        text++;
+    } else if (cch != cchUuid) {
+        return false;
+    }
+    memcpy(szUuid, text, cchUuid);
+    szUuid[cchUuid] = '\0';
+    return UuidFromStringA((RPC_CSTR)szUuid, pGuid) == RPC_S_OK;
 }
 
 int DisableDongles(GUID interfaceClass) {

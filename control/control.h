@@ -25,9 +25,8 @@ int DisableDongles(GUID interfaceClass);
 // Re-enables the same selection among all devices exposing an interface of interfaceClass, the
 // ones not present included: a disabled device's interfaces are not present, a composite
 // dongle's interface nodes leave the tree while it is disabled, and a dongle may have been
-// unplugged since. Before Windows 8 the parent of a node that is not in the tree cannot be had;
-// such a node (its status read answers CR_NO_SUCH_DEVINST) is identified by its first hardware
-// ID alone, and enabled while unplugged so that it comes back enabled. Each selected interface
+// unplugged since. Such a node is enabled while it is out of the tree, so that it comes back
+// enabled (see JudgeDongleNode for how it is identified). Each selected interface
 // gets a global enable and then a configuration-specific enable; the result counts the
 // interfaces whose configuration-specific enable succeeded and that are not left disabled in
 // every profile (a failed global enable counts only where the device's CONFIGFLAG_DISABLED is
@@ -36,6 +35,33 @@ int DisableDongles(GUID interfaceClass);
 // The class installer may accept a change for the next restart (DI_NEEDRESTART): such a change
 // counts, in both operations, and until the restart QueryDongleStatus shows the node as it is.
 int EnableDongles(GUID interfaceClass);
+
+// Reads an interface class GUID written as Windows writes it, {xxxxxxxx-xxxx-xxxx-xxxx-
+// xxxxxxxxxxxx} in either case, or without the braces, with the platform's own parser
+// (UuidFromStringA). False for any other text.
+bool ReadInterfaceClassGuid(const char* text, GUID* pGuid);
+
+// How DisableDongles (bEnable false) or EnableDongles (bEnable true) judges one device that
+// exposes an interface of the class it was given: selected, or why it is passed over.
+//
+// Disabling takes only a node that is in the device tree now, its status readable. Enabling also
+// takes a node that Windows reports as not in the tree (its status read answers
+// CR_NO_SUCH_DEVINST); where its parent or grandparent cannot be had (before Windows 8) or its
+// grandparent's instance ID cannot be read, its first hardware ID alone selects it. A node in
+// the tree whose ancestry cannot be read (under Wine, every node) is passed over.
+enum DongleVerdict {
+    dvSelected,
+    dvSelectedByHardwareId, // enabling: not in the tree, ancestry unreadable
+    dvNoHardwareIds,        // the hardware IDs cannot be read
+    dvAnotherProduct,       // no hardware ID begins with the primary pattern
+    dvLaterHardwareId,      // a later hardware ID does, but only the first counts
+    dvNotInTree,            // disabling: not in the device tree
+    dvNoStatus,             // disabling: the status cannot be read
+    dvNoAncestry,           // the parent or the grandparent cannot be had
+    dvNoGrandparentId,      // the grandparent's instance ID cannot be read
+    dvShortGrandparentId    // the grandparent's instance ID is shorter than 6 characters
+};
+DongleVerdict JudgeDongleNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEnable);
 
 // Counts the present nodes whose first hardware ID begins with the primary pattern and whose
 // status can be read (*pnFound), and among them those disabled: problem bit set with problem

@@ -266,6 +266,9 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
     if (St().wow64) {
         // A 32-bit process on 64-bit Windows cannot change device state, whatever its rights.
         error = ERROR_IN_WOW64;
+    } else if (!St().administrator) {
+        // Changing a device's state needs administrator rights.
+        error = ERROR_ACCESS_DENIED;
     } else if (injected != d.failInstaller.end()) {
         error = injected->second;
     }

@@ -113,9 +113,14 @@ void FailListDetail(DWORD error);
 // write access to the machine hive.
 void FailKeyCreation(LONG error);
 
-// Runs as a 32-bit process on 64-bit Windows: the class installer answers ERROR_IN_WOW64 to
-// every call, whatever the process's rights.
+// Runs as a 32-bit process on 64-bit Windows: IsWow64Process says so, and the class installer
+// answers ERROR_IN_WOW64 to every call, whatever the process's rights.
 void RunAsWow64(bool wow64);
+// Runs with administrator rights (the default), or without: then the token is no member of the
+// Administrators group and the class installer answers ERROR_ACCESS_DENIED to every change.
+void RunAsAdministrator(bool administrator);
+// SIDs allocated and not yet freed.
+int OpenSids();
 
 // Which Windows the Configuration Manager behaves as where versions differ: the parent of a
 // node that is not present cannot be had before Windows 8 (the default); from Windows 8 on it

@@ -46,6 +46,8 @@ struct State {
     LONG keyCreationError = 0;
     bool wow64 = false;
     bool windows8 = false;
+    bool administrator = true;
+    int openSids = 0;
     UINT codePage = 1252;
     std::vector<Change> changes;
     std::vector<DWORD> sleeps;

@@ -39,6 +39,8 @@ void Reset() {
     s.keyCreationError = 0;
     s.wow64 = false;
     s.windows8 = false;
+    s.administrator = true;
+    s.openSids = 0;
     s.codePage = 1252;
     s.changes.clear();
     s.sleeps.clear();
@@ -73,6 +75,12 @@ void FailKeyCreation(LONG error) {
 }
 void RunAsWow64(bool wow64) {
     St().wow64 = wow64;
+}
+void RunAsAdministrator(bool administrator) {
+    St().administrator = administrator;
+}
+int OpenSids() {
+    return St().openSids;
 }
 void RunAsWindows8(bool windows8) {
     St().windows8 = windows8;

@@ -4,6 +4,7 @@
 // are implemented by the simulated platform in sim.cpp.
 #pragma once
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -51,6 +52,12 @@ typedef struct _GUID {
 } GUID;
 typedef const GUID* LPCGUID;
 
+typedef BOOL* PBOOL;
+typedef void* PSID;
+typedef void* HMODULE;
+typedef intptr_t (*FARPROC)(void);
+#define WINAPI
+
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
@@ -66,6 +73,7 @@ typedef const GUID* LPCGUID;
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_NO_SUCH_DEVINST ((DWORD)0xE000020B)
@@ -157,6 +165,24 @@ typedef struct _SP_DEVINFO_LIST_DETAIL_DATA_A {
 } SP_DEVINFO_LIST_DETAIL_DATA_A, *PSP_DEVINFO_LIST_DETAIL_DATA_A;
 #pragma pack(pop)
 
+// Security (winnt.h): the Administrators group's SID.
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+#define SECURITY_NT_AUTHORITY                                                                      \
+    { 0, 0, 0, 0, 0, 5 }
+#define SECURITY_BUILTIN_DOMAIN_RID 0x00000020L
+#define DOMAIN_ALIAS_RID_ADMINS 0x00000220L
+
+// Messages (winbase.h) and GUID text (rpcdce.h)
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+typedef long RPC_STATUS;
+typedef unsigned char* RPC_CSTR;
+typedef GUID UUID;
+#define RPC_S_OK 0L
+#define RPC_S_INVALID_STRING_UUID 1705L
+
 // Configuration Manager (cfgmgr32.h)
 typedef DWORD CONFIGRET;
 typedef DWORD DEVINST;
@@ -220,4 +246,19 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 LONG RegCloseKey(HKEY hKey);
 
 int _mbsnicmp(const unsigned char* string1, const unsigned char* string2, size_t count);
+int _stricmp(const char* string1, const char* string2);
+
+HANDLE GetCurrentProcess(void);
+HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                     LPSTR lpBuffer, DWORD nSize, va_list* Arguments);
+BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
+                              BYTE nSubAuthorityCount, DWORD nSubAuthority0, DWORD nSubAuthority1,
+                              DWORD nSubAuthority2, DWORD nSubAuthority3, DWORD nSubAuthority4,
+                              DWORD nSubAuthority5, DWORD nSubAuthority6, DWORD nSubAuthority7,
+                              PSID* pSid);
+BOOL CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember);
+PVOID FreeSid(PSID pSid);
+RPC_STATUS UuidFromStringA(RPC_CSTR StringUuid, UUID* Uuid);
 }

@@ -46,7 +46,7 @@ def main():
             for sc in scenarios.load(a.scenario_file):
                 if sc.name in a.scenarios:
                     failures += [f"{sc.name}: {f}" for f in
-                                 wine_scenarios.check(prefix, exe, None, sc)]
+                                 wine_scenarios.check(prefix, {"census": exe}, sc)]
     return winetest.report(failures)
 
 

@@ -10,7 +10,8 @@ import re
 import sys
 
 SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-device-list",
-                  "fail-key-creation", "parent", "installer-fails", "defers-changes", "windows"}
+                  "fail-key-creation", "parent", "installer-fails", "defers-changes", "windows",
+                  "wow64", "not-administrator"}
 DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
                 "hardware-unterminated", "compatible-unterminated", "interface",
                 "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
@@ -25,7 +26,8 @@ ERRORS = {
     "ERROR_FILE_NOT_FOUND": 2, "ERROR_ACCESS_DENIED": 5, "ERROR_INVALID_HANDLE": 6,
     "ERROR_NOT_ENOUGH_MEMORY": 8, "ERROR_INVALID_DATA": 13, "ERROR_INVALID_PARAMETER": 87,
     "ERROR_INSUFFICIENT_BUFFER": 122, "ERROR_NO_MORE_ITEMS": 259,
-    "ERROR_INVALID_CLASS_INSTALLER": 0xE000020D, "ERROR_NOT_DISABLEABLE": 0xE0000231,
+    "ERROR_ELEVATION_REQUIRED": 740, "ERROR_INVALID_CLASS_INSTALLER": 0xE000020D,
+    "ERROR_NOT_DISABLEABLE": 0xE0000231, "ERROR_IN_WOW64": 0xE0000235,
 }
 
 GUID = re.compile(r"^\{[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12}\}$")
@@ -80,6 +82,11 @@ class Scenario:
         self.record = None
         self.run = []  # for the device module: the interface class and the operations
         self.windows = [7, 8]  # the Windows settings it runs on (simulated platform)
+        self.command = None  # donglectl's arguments, for one run of it
+        self.exit = 0  # its exit status
+        self.stderr = []  # the lines it writes to standard error
+        self.wow64 = False
+        self.administrator = True
 
 
 def number(text, what):
@@ -160,6 +167,16 @@ def parse_line(cur, word, rest):
             raise Malformed("run takes an interface class GUID, then the operations")
         if any(STEPS.match(op) for op in cur.run[1:]) and not cur.sim_only:
             raise Malformed("unplug:, plug: and restart need sim-only before them")
+    elif word == "command":
+        cur.command = rest.split()
+    elif word == "exit":
+        cur.exit = number(rest, word)
+    elif word == "stderr":
+        cur.stderr.append(expand(rest))
+    elif word == "wow64":
+        cur.wow64 = True
+    elif word == "not-administrator":
+        cur.administrator = False
     elif word == "expect":
         cur.expect.append(expand(rest))
     elif word == "expect-times":
@@ -200,7 +217,9 @@ def load(path):
             except Malformed as e:
                 raise Malformed(f"{path}:{n}: {e}") from None
     for sc in scenarios:
-        if not sc.run and (sc.result is None or sc.record is None):
+        if sc.run and sc.command is not None:
+            raise Malformed(f"{path}: scenario '{sc.name}' has both run and command")
+        if not sc.run and sc.command is None and (sc.result is None or sc.record is None):
             raise Malformed(f"{path}: scenario '{sc.name}' needs a result and a record")
     return scenarios
 
@@ -228,7 +247,8 @@ def to_json(sc):
                                 for st, sp, e in d.installer_fails],
         } for d in sc.devices],
         "expect": sc.expect, "result": sc.result or 0, "record": sc.record or "",
-        "run": sc.run,
+        "run": sc.run, "command": sc.command, "exit": sc.exit, "stderr": sc.stderr,
+        "wow64": sc.wow64, "administrator": sc.administrator,
     }
 
 

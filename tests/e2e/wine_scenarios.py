@@ -2,10 +2,11 @@
 """Runs scenarios under Wine against the real programs: plants each scenario's devices, device
 interfaces and record in one project-local prefix, runs the program and checks its exact stdout
 bytes. A census scenario runs donglecensus.exe and also checks its exit status and the record
-read back; a scenario with a "run" line runs the device module's test program instead.
+read back; a device-module scenario runs donglectl.exe (and the platform-contract probe) and
+checks its stdout, stderr and exit status.
 
-usage: wine_scenarios.py [--arch win32|win64] CENSUS_EXE CONTROL_PROBE_EXE PREFIX SCENARIO_FILE
-                         [NAME ...]
+usage: wine_scenarios.py [--arch win32|win64] [--set-value EXE] [--donglectl EXE] [--probe EXE]
+                         CENSUS_EXE PREFIX SCENARIO_FILE [NAME ...]
 With --arch win64 the programs are the 64-bit builds, run by 64-bit Wine. With --session the
 prefix's server was started before (winetest.py start) and is left running. Exits 77 (skipped)
 when this machine cannot run that Wine."""
@@ -50,18 +51,50 @@ def plant(prefix, sc, set_value_exe=None):
             raise RuntimeError(f"set_value failed: {r.stderr!r}")
 
 
-def check(prefix, census_exe, probe_exe, sc, set_value_exe=None):
-    """Returns a list of failures (empty when the scenario passed)."""
+def crlf_lines(lines, codepage):
+    return b"".join(line.encode(f"cp{codepage}") + b"\r\n" for line in lines)
+
+
+def run_donglectl(prefix, programs, sc):
+    """Runs a device-module scenario: donglectl once with the scenario's command, or once per
+    operation of its run line (the platform-contract probe for "contract"). Returns the exit
+    status (the last one), stdout and stderr, and the failures of runs that should exit 0."""
+    interface_class, ops = (sc.run[0], sc.run[1:]) if sc.run else (None, [None])
+    status, out, err, failures = 0, b"", b"", []
+    for op in ops:
+        if op is None:
+            args = [programs["donglectl"]] + sc.command
+        elif op == "contract":
+            args = [programs["probe"], interface_class, op]
+        elif op in ("status", "list"):
+            args = [programs["donglectl"], op]
+        else:
+            args = [programs["donglectl"], op, interface_class]
+        r = prefix.wine(args, codepage=sc.codepage)
+        status, out, err = r.returncode, out + r.stdout, err + r.stderr
+        if op is not None and r.returncode != 0:
+            failures.append(f"{op}: exit status {r.returncode}: {r.stderr!r}")
+    return status, out, err, failures
+
+
+def check(prefix, programs, sc, set_value_exe=None):
+    """Returns a list of failures (empty when the scenario passed). programs names the census
+    program ("census"), donglectl ("donglectl") and the platform-contract probe ("probe")."""
     plant(prefix, sc, set_value_exe)
-    r = prefix.wine([probe_exe] + sc.run if sc.run else [census_exe], codepage=sc.codepage)
-    wanted = b"".join(line.encode(f"cp{sc.codepage}") + b"\r\n" for line in sc.expect)
+    wanted = crlf_lines(sc.expect, sc.codepage)
+    if sc.run or sc.command is not None:
+        status, out, err, failures = run_donglectl(prefix, programs, sc)
+        if out != wanted:
+            failures.append(f"stdout {out!r}, wanted {wanted!r}")
+        if err != crlf_lines(sc.stderr, sc.codepage):
+            failures.append(f"stderr {err!r}, wanted {crlf_lines(sc.stderr, sc.codepage)!r}")
+        if status != sc.exit % 256:
+            failures.append(f"exit status {status}, wanted {sc.exit % 256}")
+        return failures
+    r = prefix.wine([programs["census"]], codepage=sc.codepage)
     failures = []
     if r.stdout != wanted:
         failures.append(f"stdout {r.stdout!r}, wanted {wanted!r}")
-    if sc.run:
-        if r.returncode != 0:
-            failures.append(f"exit status {r.returncode}: {r.stderr!r}")
-        return failures
     if r.returncode != sc.result % 256:
         failures.append(f"exit status {r.returncode}, wanted {sc.result % 256}")
     if sc.restart:
@@ -78,13 +111,15 @@ def main():
     ap.add_argument("--arch", choices=("win32", "win64"), default="win32")
     ap.add_argument("--session", action="store_true")
     ap.add_argument("--set-value", help="the set_value test program")
+    ap.add_argument("--donglectl", help="donglectl.exe, for the device-module scenarios")
+    ap.add_argument("--probe", help="the platform-contract probe")
     ap.add_argument("census_exe")
-    ap.add_argument("probe_exe")
     ap.add_argument("prefix")
     ap.add_argument("scenario_file")
     ap.add_argument("names", nargs="*")
     a = ap.parse_args()
-    census_exe, probe_exe, path, names = a.census_exe, a.probe_exe, a.scenario_file, set(a.names)
+    programs = {"census": a.census_exe, "donglectl": a.donglectl, "probe": a.probe}
+    path, names = a.scenario_file, set(a.names)
     winetest.skip_unless_runnable(a.arch)
     passed = failed = skipped = 0
     with winetest.Prefix(a.prefix, a.arch).session(started=a.session) as prefix:
@@ -94,7 +129,7 @@ def main():
             if sc.sim_only:
                 skipped += 1
                 continue
-            failures = check(prefix, census_exe, probe_exe, sc, a.set_value)
+            failures = check(prefix, programs, sc, a.set_value)
             if failures:
                 failed += 1
                 print(f"FAIL {sc.name}")

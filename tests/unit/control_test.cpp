@@ -1,12 +1,15 @@
 #include "control/control.h"
 #include "census/identity.h"
 #include "platform/sim/sim.h"
-#include "tests/support/control_ops.h"
+#include "tests/support/platform_contract.h"
 #include "tests/unit/scenario.h"
 
 #include <gtest/gtest.h>
 
 #include <tuple>
+
+// donglectl's entry, as the unit tests build it.
+int DongleCtlEntry(int argc, char** argv);
 
 namespace {
 
@@ -39,35 +42,71 @@ std::vector<Scenario> ControlScenarios() {
     return all;
 }
 
+struct CtlRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CtlRun RunDongleCtl(std::vector<std::string> args) {
+    args.insert(args.begin(), "donglectl");
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int status = DongleCtlEntry((int)args.size(), argv.data());
+    fflush(stdout);
+    fflush(stderr);
+    const std::string out = testing::internal::GetCapturedStdout();
+    return {status, out, testing::internal::GetCapturedStderr()};
+}
+
 class ControlScenario : public testing::TestWithParam<Scenario> {};
 
+// A "command" scenario runs donglectl once with its arguments; a "run" scenario runs it once per
+// operation (the interface class given to those that take one), with the steps between them.
 TEST_P(ControlScenario, PrintsAsDescribed) {
     const Scenario& sc = GetParam();
     PlantScenario(sc);
-    GUID interfaceClass;
-    ASSERT_TRUE(ParseGuid(sc.run.at(0).c_str(), &interfaceClass));
-    bool known = true;
-    const auto lines = PrintedLines([&] {
-        for (size_t i = 1; i < sc.run.size() && known; i++) {
-            const std::string& op = sc.run[i];
-            const size_t colon = op.find(':');
-            if (op == "restart") {
-                sim::Restart();
-            } else if (colon != std::string::npos) {
-                sim::Device* d = sim::FindDevice(op.substr(colon + 1));
-                ASSERT_NE(d, nullptr) << op;
-                d->present = op.compare(0, colon, "plug") == 0;
-            } else {
-                const char* name = op.c_str();
-                known = RunControlOps(interfaceClass, 1, &name);
-            }
+    CtlRun all = {0, "", ""};
+    if (sc.hasCommand) {
+        all = RunDongleCtl(sc.command);
+    }
+    for (size_t i = 1; i < sc.run.size(); i++) {
+        const std::string& op = sc.run[i];
+        const size_t colon = op.find(':');
+        if (op == "restart") {
+            sim::Restart();
+        } else if (colon != std::string::npos) {
+            sim::Device* d = sim::FindDevice(op.substr(colon + 1));
+            ASSERT_NE(d, nullptr) << op;
+            d->present = op.compare(0, colon, "plug") == 0;
+        } else if (op == "contract") {
+            GUID interfaceClass;
+            ASSERT_TRUE(ReadInterfaceClassGuid(sc.run[0].c_str(), &interfaceClass));
+            testing::internal::CaptureStdout();
+            PrintPlatformContract(interfaceClass, "USB\\VID_7B2E&PID_2F40&REV_0100");
+            fflush(stdout);
+            all.out += testing::internal::GetCapturedStdout();
+        } else {
+            const bool hasClass = op != "status" && op != "list";
+            const CtlRun one = RunDongleCtl(hasClass ? std::vector<std::string>{op, sc.run[0]}
+                                                     : std::vector<std::string>{op});
+            EXPECT_EQ(one.status, 0) << op << ": " << one.err;
+            all.out += one.out;
+            all.err += one.err;
         }
-    });
-    EXPECT_EQ(lines, sc.expect);
-    EXPECT_TRUE(known);
+    }
+    EXPECT_EQ(SplitLines(all.out), sc.expect);
+    EXPECT_EQ(SplitLines(all.err), sc.stderrLines);
+    EXPECT_EQ((DWORD)all.status, sc.exit);
     // What runs under Wine as well switches nothing there, nor here.
     EXPECT_TRUE(sc.simOnly || sim::Changes().empty());
     EXPECT_EQ(sim::OpenDeviceSets(), 0);
+    EXPECT_EQ(sim::OpenSids(), 0);
     EXPECT_EQ(sim::BadHandleUses(), 0);
 }
 

@@ -1,6 +1,6 @@
 #include "tests/unit/scenario.h"
 
-#include "tests/support/control_ops.h"
+#include "control/control.h"
 
 #include <nlohmann/json.hpp>
 
@@ -73,6 +73,14 @@ Scenario FromJson(const nlohmann::json& j) {
     sc.record = j.at("record");
     sc.run = j.at("run").get<std::vector<std::string>>();
     sc.simOnly = j.at("sim_only");
+    sc.hasCommand = !j.at("command").is_null();
+    if (sc.hasCommand) {
+        sc.command = j.at("command").get<std::vector<std::string>>();
+    }
+    sc.exit = j.at("exit");
+    sc.stderrLines = j.at("stderr").get<std::vector<std::string>>();
+    sc.wow64 = j.at("wow64");
+    sc.administrator = j.at("administrator");
     sc.windows = j.at("windows").get<std::vector<int>>();
     for (const auto& text : j.at("expect")) {
         sc.expect.push_back(ToCodePage(text.get<std::string>(), sc.codePage));
@@ -91,7 +99,7 @@ Scenario FromJson(const nlohmann::json& j) {
         dev.failCompatibleIds = d.at("compatible_error");
         for (const auto& i : d.at("interfaces")) {
             GUID guid;
-            if (!ParseGuid(i.at("guid").get<std::string>().c_str(), &guid)) {
+            if (!ReadInterfaceClassGuid(i.at("guid").get<std::string>().c_str(), &guid)) {
                 std::cerr << "not a GUID in scenario " << sc.name << "\n";
                 std::abort();
             }
@@ -99,6 +107,8 @@ Scenario FromJson(const nlohmann::json& j) {
             // An interface that is not present: its driver has not enabled it.
             dev.interfacesEnabled = dev.interfacesEnabled && i.at("linked").get<bool>();
         }
+        // Shared with Wine, whose status read succeeds and writes nothing.
+        dev.statusWritesNothing = !sc.simOnly;
         dev.parent = d.at("parent");
         dev.defersChanges = d.at("defers_changes");
         for (const auto& f : d.at("installer_fails")) {
@@ -134,6 +144,8 @@ void PlantScenario(const Scenario& sc) {
     sim::Reset();
     sim::SetCodePage(sc.codePage);
     sim::RunAsWindows8(sc.windows8);
+    sim::RunAsWow64(sc.wow64);
+    sim::RunAsAdministrator(sc.administrator);
     sim::FailDeviceList(sc.deviceListError);
     sim::FailKeyCreation(sc.keyCreationError);
     if (sc.recordBefore != "absent") {
@@ -173,7 +185,10 @@ std::vector<std::string> PrintedLines(const std::function<void()>& run) {
     testing::internal::CaptureStdout();
     run();
     fflush(stdout);
-    const std::string output = testing::internal::GetCapturedStdout();
+    return SplitLines(testing::internal::GetCapturedStdout());
+}
+
+std::vector<std::string> SplitLines(const std::string& output) {
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t nl; (nl = output.find('\n', start)) != std::string::npos; start = nl + 1) {

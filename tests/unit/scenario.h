@@ -28,6 +28,12 @@ struct Scenario {
     bool simOnly = false;
     std::vector<int> windows; // the Windows settings it runs on: 7 (before 8), 8
     bool windows8 = false;    // the one it is planted with
+    bool hasCommand = false;
+    std::vector<std::string> command; // donglectl's arguments, for one run of it
+    DWORD exit = 0;
+    std::vector<std::string> stderrLines;
+    bool wow64 = false;
+    bool administrator = true;
 };
 
 // Reads the JSON form of a scenario file (SCENARIO_JSON_DIR/<set>.json); aborts the test
@@ -42,6 +48,7 @@ std::string RecordText();
 
 // Runs code and returns the lines it printed (each ended by "\n"; an unended last line is marked).
 std::vector<std::string> PrintedLines(const std::function<void()>& run);
+std::vector<std::string> SplitLines(const std::string& output);
 
 // Test names for scenarios run as parameterized tests.
 std::string ScenarioName(const testing::TestParamInfo<Scenario>& info);

@@ -1,0 +1,173 @@
+// The simulated platform: what a command asks of the system about itself and its input, the
+// process's width (IsWow64Process, looked up as on Windows XP before SP2, where it may be
+// missing), its rights (the Administrators group in its token), GUID text (rpcrt4) and the
+// system's message texts.
+#include "platform/sim/state.h"
+
+#include <cctype>
+#include <cstring>
+
+using sim::St;
+
+namespace {
+
+// The one module and the one token this platform knows of.
+char kernel32Module;
+char currentProcess;
+// An Administrators group SID, as AllocateAndInitializeSid builds it.
+struct Sid {
+    BYTE authority[6];
+    DWORD rid[2];
+};
+
+BOOL IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
+    if (hProcess != &currentProcess || Wow64Process == nullptr) {
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    *Wow64Process = St().wow64 ? TRUE : FALSE;
+    return TRUE;
+}
+
+} // namespace
+
+extern "C" {
+
+int _stricmp(const char* string1, const char* string2) {
+    for (;; string1++, string2++) {
+        const int c1 = tolower((unsigned char)*string1);
+        const int c2 = tolower((unsigned char)*string2);
+        if (c1 != c2 || c1 == 0) {
+            return c1 - c2;
+        }
+    }
+}
+
+HANDLE GetCurrentProcess(void) {
+    return &currentProcess;
+}
+
+HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
+    if (lpModuleName != nullptr &&
+        (_stricmp(lpModuleName, "kernel32") == 0 || _stricmp(lpModuleName, "kernel32.dll") == 0)) {
+        return &kernel32Module;
+    }
+    sim::Fail(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    if (hModule == &kernel32Module && lpProcName != nullptr &&
+        strcmp(lpProcName, "IsWow64Process") == 0) {
+        return (FARPROC)(void (*)(void))IsWow64Process;
+    }
+    sim::Fail(127); // ERROR_PROC_NOT_FOUND
+    return nullptr;
+}
+
+// The texts of the errors a device list can fail with here; any other has none, as many Setup
+// API codes have none in the system's message table.
+DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                     LPSTR lpBuffer, DWORD nSize, va_list* Arguments) {
+    (void)lpSource;
+    (void)dwLanguageId;
+    (void)Arguments;
+    if ((dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || lpBuffer == nullptr) {
+        sim::Fail(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const char* text = nullptr;
+    switch (dwMessageId) {
+    case ERROR_ACCESS_DENIED:
+        text = "Access is denied.\r\n";
+        break;
+    case ERROR_NOT_ENOUGH_MEMORY:
+        text = "Not enough memory resources are available to process this command.\r\n";
+        break;
+    case ERROR_INVALID_PARAMETER:
+        text = "The parameter is incorrect.\r\n";
+        break;
+    default:
+        sim::Fail(ERROR_MR_MID_NOT_FOUND);
+        return 0;
+    }
+    const DWORD length = (DWORD)strlen(text);
+    if (nSize <= length) {
+        sim::Fail(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(lpBuffer, text, length + 1);
+    return length;
+}
+
+BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
+                              BYTE nSubAuthorityCount, DWORD nSubAuthority0, DWORD nSubAuthority1,
+                              DWORD nSubAuthority2, DWORD nSubAuthority3, DWORD nSubAuthority4,
+                              DWORD nSubAuthority5, DWORD nSubAuthority6, DWORD nSubAuthority7,
+                              PSID* pSid) {
+    (void)nSubAuthority2, (void)nSubAuthority3, (void)nSubAuthority4, (void)nSubAuthority5;
+    (void)nSubAuthority6, (void)nSubAuthority7;
+    if (pIdentifierAuthority == nullptr || pSid == nullptr || nSubAuthorityCount != 2) {
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    Sid* sid = new Sid;
+    memcpy(sid->authority, pIdentifierAuthority->Value, 6);
+    sid->rid[0] = nSubAuthority0;
+    sid->rid[1] = nSubAuthority1;
+    St().openSids++;
+    *pSid = sid;
+    return TRUE;
+}
+
+// Only the Administrators group is known: the token is a member while the process runs with
+// administrator rights (elevated, where Windows has UAC).
+BOOL CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember) {
+    static const BYTE ntAuthority[6] = SECURITY_NT_AUTHORITY;
+    const Sid* sid = (const Sid*)SidToCheck;
+    if (TokenHandle != nullptr || sid == nullptr || IsMember == nullptr) {
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    *IsMember = memcmp(sid->authority, ntAuthority, 6) == 0 &&
+                sid->rid[0] == SECURITY_BUILTIN_DOMAIN_RID &&
+                sid->rid[1] == DOMAIN_ALIAS_RID_ADMINS && St().administrator;
+    return TRUE;
+}
+
+PVOID FreeSid(PSID pSid) {
+    delete (Sid*)pSid;
+    St().openSids--;
+    return nullptr;
+}
+
+// The string form without braces: 8-4-4-4-12 hexadecimal digits, either case.
+RPC_STATUS UuidFromStringA(RPC_CSTR StringUuid, UUID* Uuid) {
+    const char* text = (const char*)StringUuid;
+    if (Uuid == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (text == nullptr || strlen(text) != 36) {
+        return RPC_S_INVALID_STRING_UUID;
+    }
+    BYTE bytes[16];
+    for (int i = 0, k = 0; i < 36; k++) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (text[i++] != '-') {
+                return RPC_S_INVALID_STRING_UUID;
+            }
+        }
+        if (!isxdigit((unsigned char)text[i]) || !isxdigit((unsigned char)text[i + 1])) {
+            return RPC_S_INVALID_STRING_UUID;
+        }
+        auto digit = [](char c) {
+            return isdigit((unsigned char)c) ? c - '0' : (c | 0x20) - 'a' + 10;
+        };
+        bytes[k] = (BYTE)(digit(text[i]) << 4 | digit(text[i + 1]));
+        i += 2;
+    }
+    Uuid->Data1 = (DWORD)bytes[0] << 24 | (DWORD)bytes[1] << 16 | (DWORD)bytes[2] << 8 | bytes[3];
+    Uuid->Data2 = (WORD)(bytes[4] << 8 | bytes[5]);
+    Uuid->Data3 = (WORD)(bytes[6] << 8 | bytes[7]);
+    memcpy(Uuid->Data4, bytes + 8, 8);
+    return RPC_S_OK;
+}
+
+} // extern "C"
