@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Packs the release: OUT_DIR/NAME.zip holding NAME/donglecensus.exe and NAME/README.txt from a
-32-bit build folder, and OUT_DIR/SHA256SUMS. The same files give the same zip, byte for byte:
-the entries are in a fixed order, dated SOURCE_DATE_EPOCH (required), with fixed attributes.
+"""Packs the release: OUT_DIR/NAME.zip holding, under NAME/, README.txt and donglecensus.exe and
+x86/donglectl.exe from a 32-bit build folder and x64/donglectl.exe from a 64-bit one, and
+OUT_DIR/SHA256SUMS. The same files give the same zip, byte for byte: the entries are in a fixed
+order, dated SOURCE_DATE_EPOCH (required), with fixed attributes.
 
-usage: make_zip.py BUILD_DIR OUT_DIR NAME"""
+usage: make_zip.py X86_BUILD_DIR X64_BUILD_DIR OUT_DIR NAME"""
 
 import hashlib
 import os
@@ -11,13 +12,15 @@ import sys
 import time
 import zipfile
 
-FILES = ("README.txt", "donglecensus.exe")
+# (build folder: 0 for x86, 1 for x64; file there; its name in the zip)
+FILES = ((0, "README.txt", "README.txt"), (0, "donglecensus.exe", "donglecensus.exe"),
+         (0, "donglectl.exe", "x86/donglectl.exe"), (1, "donglectl.exe", "x64/donglectl.exe"))
 
 
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) != 5:
         sys.exit(__doc__)
-    build, out, name = sys.argv[1:]
+    builds, out, name = sys.argv[1:3], sys.argv[3], sys.argv[4]
     epoch = os.environ.get("SOURCE_DATE_EPOCH", "")
     if not epoch.isdigit():
         sys.exit("make_zip.py: SOURCE_DATE_EPOCH must be set to a time in seconds")
@@ -26,12 +29,12 @@ def main():
     os.makedirs(out, exist_ok=True)
     path = os.path.join(out, name + ".zip")
     with zipfile.ZipFile(path, "w") as z:
-        for file in FILES:
-            info = zipfile.ZipInfo(f"{name}/{file}", date_time=stamp)
+        for build, file, entry in FILES:
+            info = zipfile.ZipInfo(f"{name}/{entry}", date_time=stamp)
             info.compress_type = zipfile.ZIP_DEFLATED
             info.create_system = 0  # MS-DOS attributes, none set
             info.external_attr = 0
-            with open(os.path.join(build, file), "rb") as f:
+            with open(os.path.join(builds[build], file), "rb") as f:
                 z.writestr(info, f.read(), compresslevel=9)
     with open(path, "rb") as f:
         digest = hashlib.sha256(f.read()).hexdigest()

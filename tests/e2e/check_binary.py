@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Checks the built donglecensus.exe with pefile. It must be a 32-bit x86 console program that
-runs on Windows XP and later: the optional header's OS and subsystem versions stay at 4.0, so
-every Windows from XP on loads it. It must set DYNAMIC_BASE and NX_COMPAT, import only system
-DLLs, and only the functions allowed below, each one exported by Windows XP or earlier. It must
-embed one empty application manifest and a version record of the project's version. Prints its
-size.
+"""Checks a built program users get (donglecensus.exe, or donglectl.exe of either width) with
+pefile. It must be a console program for the machine it was built for that loads on the oldest
+Windows of that width: a 32-bit x86 program keeps the optional header's OS and subsystem
+versions at 4.0, so every Windows from XP on loads it; an x64 program asks for subsystem 5.2,
+Windows XP x64 and Server 2003 x64, the first x64 Windows. It must set DYNAMIC_BASE and
+NX_COMPAT, import only system DLLs, and only the functions allowed below, each one exported by
+that oldest Windows. It must embed one empty application manifest and a version record of the
+project's version naming the file. Prints its size.
 
 usage: check_binary.py EXE VERSION"""
 
@@ -20,26 +22,47 @@ import winetest  # noqa: E402
 # msvcrt.dll) or earlier. A toolchain that pulls in a newer function fails here rather than on
 # a user's machine; a new entry must be checked against the oldest Windows the program runs on.
 ALLOWED_IMPORTS = {
-    "advapi32.dll": {"RegCloseKey", "RegCreateKeyExA", "RegSetValueExA"},
+    "advapi32.dll": {
+        "AllocateAndInitializeSid", "CheckTokenMembership", "FreeSid", "RegCloseKey",
+        "RegCreateKeyExA", "RegSetValueExA",
+    },
     "kernel32.dll": {
-        "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary", "GetLastError",
-        "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoA",
-        "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA",
-        "MultiByteToWideChar", "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue",
-        "VirtualProtect", "VirtualQuery", "WideCharToMultiByte",
+        "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageA", "FreeLibrary",
+        "GetCurrentProcess", "GetLastError", "GetModuleHandleA", "GetModuleHandleW",
+        "GetProcAddress", "GetStartupInfoA", "InitializeCriticalSection", "IsDBCSLeadByteEx",
+        "LeaveCriticalSection", "LoadLibraryA", "MultiByteToWideChar",
+        "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect", "VirtualQuery",
+        "WideCharToMultiByte",
+        # x64 only: exception dispatch of the x64 runtime, in every x64 Windows.
+        "__C_specific_handler",
     },
     "msvcrt.dll": {
         "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln", "__p__commode",
         "__p__fmode", "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit", "_errno",
-        "_initterm", "_iob", "_lock", "_mbsnicmp", "_onexit", "_unlock", "abort", "atoi",
-        "calloc", "exit", "fprintf", "fputc", "free", "fwrite", "localeconv", "malloc", "memcpy",
-        "memset", "setlocale", "signal", "strchr", "strerror", "strlen", "strncmp", "vfprintf",
-        "wcslen",
+        "_initterm", "_iob", "_lock", "_mbsnicmp", "_onexit", "_stricmp", "_unlock", "abort",
+        "atoi", "calloc", "exit", "fprintf", "fputc", "fputs", "free", "fwrite", "localeconv",
+        "malloc", "memchr", "memcpy", "memset", "setlocale", "signal", "strchr", "strcmp",
+        "strcpy", "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
+        # x64 only: the same runtime's data reached through functions.
+        "___lc_codepage_func", "___mb_cur_max_func", "__iob_func", "_acmdln", "_commode",
+        "_fmode",
     },
+    "rpcrt4.dll": {"UuidFromStringA"},
     "setupapi.dll": {
-        "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo", "SetupDiGetClassDevsA",
-        "SetupDiGetDeviceRegistryPropertyA",
+        "CM_Get_DevNode_Status_Ex", "CM_Get_Device_IDA", "CM_Get_Parent",
+        "SetupDiCallClassInstaller", "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo",
+        "SetupDiEnumDeviceInterfaces", "SetupDiGetClassDevsA", "SetupDiGetDeviceInfoListDetailA",
+        "SetupDiGetDeviceInterfaceDetailA", "SetupDiGetDeviceRegistryPropertyA",
+        "SetupDiSetClassInstallParamsA",
     },
+}
+
+# By machine: its name, and the OS and subsystem version of the oldest Windows of that width.
+MACHINES = {
+    pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]: ("x86", pefile.OPTIONAL_HEADER_MAGIC_PE,
+                                                     (4, 0)),
+    pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]: ("x64", pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS,
+                                                      (5, 2)),
 }
 
 RT_VERSION = pefile.RESOURCE_TYPE["RT_VERSION"]
@@ -63,16 +86,17 @@ def resources(pe, kind):
 def check_headers(pe):
     fh, oh = pe.FILE_HEADER, pe.OPTIONAL_HEADER
     failures = []
-    if fh.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"] or \
-            oh.Magic != pefile.OPTIONAL_HEADER_MAGIC_PE:
-        failures.append("not a 32-bit x86 PE file")
+    if fh.Machine not in MACHINES or MACHINES[fh.Machine][1] != oh.Magic:
+        return [f"machine {fh.Machine:#x}: neither a 32-bit x86 nor an x64 PE file"]
+    width, _, oldest = MACHINES[fh.Machine]
+    print(f"machine: {width}")
     if oh.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"]:
         failures.append(f"subsystem {oh.Subsystem}, not a console program")
-    for what, major, minor in (
-            ("OS", oh.MajorOperatingSystemVersion, oh.MinorOperatingSystemVersion),
-            ("subsystem", oh.MajorSubsystemVersion, oh.MinorSubsystemVersion)):
-        if (major, minor) != (4, 0):
-            failures.append(f"{what} version {major}.{minor}, wanted 4.0 (Windows XP loads it)")
+    os_version = (oh.MajorOperatingSystemVersion, oh.MinorOperatingSystemVersion)
+    subsystem = (oh.MajorSubsystemVersion, oh.MinorSubsystemVersion)
+    if subsystem != oldest or os_version > oldest:
+        failures.append(f"OS version {os_version}, subsystem version {subsystem}: wanted "
+                        f"{oldest}, the oldest {width} Windows")
     for flag in ("IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE", "IMAGE_DLLCHARACTERISTICS_NX_COMPAT"):
         if not oh.DllCharacteristics & pefile.DLL_CHARACTERISTICS[flag]:
             failures.append(f"{flag} not set")
@@ -100,7 +124,7 @@ def check_imports(pe):
     return failures
 
 
-def check_resources(pe, version):
+def check_resources(pe, version, file_name):
     failures = []
     manifests = resources(pe, RT_MANIFEST)
     if len(manifests) != 1:
@@ -119,7 +143,7 @@ def check_resources(pe, version):
         for entry in info:
             for table in getattr(entry, "StringTable", []):
                 strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
-    for name, value in (("OriginalFilename", "donglecensus.exe"), ("FileVersion", version),
+    for name, value in (("OriginalFilename", file_name), ("FileVersion", version),
                         ("ProductVersion", version)):
         if strings.get(name) != value:
             failures.append(f"version record has {name} {strings.get(name)!r}, wanted {value!r}")
@@ -138,7 +162,8 @@ def main():
         sys.exit(__doc__)
     exe, version = sys.argv[1:]
     pe = pefile.PE(exe)
-    failures = check_headers(pe) + check_imports(pe) + check_resources(pe, version)
+    failures = check_headers(pe) + check_imports(pe) + \
+        check_resources(pe, version, os.path.basename(exe))
     print(f"size: {os.path.getsize(exe)} bytes")
     return winetest.report(failures)
 

@@ -2,7 +2,8 @@
 """Packs the release zip from the build folder as tools/release does, unpacks it, checks what it
 holds and runs the program from it under Wine on census scenarios.
 
-usage: check_release.py [--session] BUILD_DIR NAME PREFIX SCENARIO_FILE SCENARIO ..."""
+usage: check_release.py [--session] X86_BUILD_DIR X64_BUILD_DIR NAME PREFIX SCENARIO_FILE
+                        SCENARIO ..."""
 
 import argparse
 import os
@@ -23,7 +24,7 @@ MAKE_ZIP = os.path.join(HERE, "..", "..", "release", "make_zip.py")
 def main():
     ap = argparse.ArgumentParser(usage=__doc__)
     ap.add_argument("--session", action="store_true")
-    for arg in ("build", "name", "prefix", "scenario_file"):
+    for arg in ("build", "build64", "name", "prefix", "scenario_file"):
         ap.add_argument(arg)
     ap.add_argument("scenarios", nargs="+")
     a = ap.parse_args()
@@ -31,11 +32,12 @@ def main():
     winetest.skip_unless_runnable("win32")
     failures = []
     with tempfile.TemporaryDirectory() as tmp:
-        subprocess.run([sys.executable, MAKE_ZIP, build, tmp, name], check=True,
+        subprocess.run([sys.executable, MAKE_ZIP, build, a.build64, tmp, name], check=True,
                        stdout=subprocess.DEVNULL, env=dict(os.environ, SOURCE_DATE_EPOCH="0"))
         with zipfile.ZipFile(os.path.join(tmp, name + ".zip")) as z:
             held = sorted(z.namelist())
-            if held != [f"{name}/README.txt", f"{name}/donglecensus.exe"]:
+            if held != [f"{name}/{f}" for f in ("README.txt", "donglecensus.exe",
+                                                 "x64/donglectl.exe", "x86/donglectl.exe")]:
                 failures.append(f"zip holds {held}")
             z.extractall(tmp)
         readme = open(os.path.join(tmp, name, "README.txt"), "rb").read()

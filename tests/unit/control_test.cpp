@@ -370,6 +370,23 @@ TEST_F(Control, InWow64NothingIsSwitched) {
     EXPECT_EQ(Status(), Counts(2, 0));
 }
 
+// donglectl's help: the same text for each of its spellings, on standard output, and a usage
+// error with anything after it.
+TEST(DongleCtl, HelpForEachSpelling) {
+    const CtlRun help = RunDongleCtl({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("donglectl 1.0.0: ", 0), 0u) << help.out;
+    EXPECT_EQ(help.err, "");
+    for (const char* spelling : {"-h", "/?"}) {
+        const CtlRun again = RunDongleCtl({spelling});
+        EXPECT_EQ(again.out, help.out) << spelling;
+        EXPECT_EQ(again.status, 0) << spelling;
+    }
+    const CtlRun extra = RunDongleCtl({"/?", "status"});
+    EXPECT_EQ(extra.status, 2);
+    EXPECT_EQ(extra.out, "");
+}
+
 // Failure results
 
 TEST_F(Control, NoDeviceListIsReportedAndTouchesNothing) {
