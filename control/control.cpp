@@ -12,16 +12,21 @@ static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_LIST_DETAIL_DATA_A) == 287
 enum { cchMinGrandparentId = 6, dwDisablePauseMs = 2000 };
 
 // A later identifier of a multi-string in buffer (cbIdBuffer bytes, not necessarily
-// terminated) that begins with pattern.
+// terminated) that begins with pattern. The pattern is held only against identifiers that leave
+// room for it within the buffer.
 static bool LaterIdMatches(const char* buffer, const char* pattern) {
-    const char* end = buffer + cbIdBuffer;
-    const char* id = (const char*)memchr(buffer, '\0', cbIdBuffer);
-    while (id != NULL && ++id < end && *id != '\0') {
-        // The pattern is compared only while the identifier lies within the buffer.
-        if ((size_t)(end - id) >= strlen(pattern) && MatchesIdPrefix(id, pattern)) {
+    const size_t cchPattern = strlen(pattern);
+    size_t i = 0;
+    while (i < cbIdBuffer && buffer[i] != '\0') {
+        i++;
+    }
+    for (i++; i + cchPattern <= cbIdBuffer && buffer[i] != '\0'; i++) {
+        if (MatchesIdPrefix(buffer + i, pattern)) {
             return true;
         }
-        id = (const char*)memchr(id, '\0', (size_t)(end - id));
+        while (i < cbIdBuffer && buffer[i] != '\0') {
+            i++;
+        }
     }
     return false;
 }
@@ -32,6 +37,7 @@ DongleVerdict JudgeDongleNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEn
     ULONG problem = 0;
     char buffer[cbIdBuffer];
 
+    memset(buffer, 0, sizeof(buffer));
     if (!ReadIdProperty(hDevInfo, pDid, SPDRP_HARDWAREID, buffer, NULL)) {
         return dvNoHardwareIds;
     }

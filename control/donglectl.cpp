@@ -41,9 +41,9 @@ static const char szHelp[] =
     "error code when the device list cannot be had.\n";
 
 static int UsageError(const char* format, const char* arg) {
-    fputs("donglectl: ", stderr);
-    fprintf(stderr, format, arg);
-    fputs("\nRun \"donglectl --help\" for usage.\n", stderr);
+    (void)fputs("donglectl: ", stderr);
+    (void)fprintf(stderr, format, arg);
+    (void)fputs("\nRun \"donglectl --help\" for usage.\n", stderr);
     return exitUsage;
 }
 
@@ -57,8 +57,8 @@ static int ListFailed(DWORD dwError) {
         cch--;
     }
     szMessage[cch] = '\0';
-    fprintf(stderr, "donglectl: the device list cannot be had: %s%s(error 0x%08lX)\n", szMessage,
-            cch > 0 ? " " : "", (unsigned long)dwError);
+    (void)fprintf(stderr, "donglectl: the device list cannot be had: %s%s(error 0x%08lX)\n",
+                  szMessage, cch > 0 ? " " : "", (unsigned long)dwError);
     return (int)dwError;
 }
 
@@ -234,15 +234,16 @@ static int Status() {
 // disable, enable or reset, once nothing stands in the way.
 static int Switch(const char* verb, GUID interfaceClass) {
     if (IsWow64()) {
-        fputs("donglectl: a 32-bit program cannot switch devices on 64-bit Windows. Run the x64 "
-              "build, x64\\donglectl.exe, instead.\n",
-              stderr);
+        (void)fputs(
+            "donglectl: a 32-bit program cannot switch devices on 64-bit Windows. Run the x64 "
+            "build, x64\\donglectl.exe, instead.\n",
+            stderr);
         return (int)dwNeeds64Bit;
     }
     if (!IsAdministrator()) {
-        fputs("donglectl: switching devices needs administrator rights. Run donglectl from a "
-              "command prompt opened with \"Run as administrator\".\n",
-              stderr);
+        (void)fputs("donglectl: switching devices needs administrator rights. Run donglectl from a "
+                    "command prompt opened with \"Run as administrator\".\n",
+                    stderr);
         return (int)dwNeedsAdministrator;
     }
     if (_stricmp(verb, "enable") != 0) {
@@ -271,7 +272,7 @@ int main(int argc, char** argv) {
         if (argc > 2) {
             return UsageError("'%s' takes no argument", verb);
         }
-        fputs(szHelp, stdout);
+        (void)fputs(szHelp, stdout);
         return 0;
     }
     if (strcmp(verb, "--version") == 0) {
