@@ -95,8 +95,10 @@ CONFIGRET CM_Get_DevNode_Status_Ex(PULONG pulStatus, PULONG pulProblemNumber, DE
         St().badHandles++;
         return CR_INVALID_MACHINENAME;
     }
-    // A node that is not in the tree has no status: CR_NO_SUCH_DEVINST, the code Windows gives
-    // for a device instance without a devnode (cfgmgr32.h; the same value as CR_NO_SUCH_DEVNODE).
+    // A node that is not in the tree has no devnode, so no status. CM_Get_DevNode_Status's
+    // documentation names no code for it; CR_NO_SUCH_DEVINST (cfgmgr32.h, the same value as
+    // CR_NO_SUCH_DEVNODE) is the one that says so. The program takes only this answer as "not
+    // present": any other failure leaves a node to be identified as a present one is.
     if (!sim::InTree(*d)) {
         return CR_NO_SUCH_DEVNODE;
     }
