@@ -156,14 +156,15 @@ static void PrintCensus(bool bPresent, BOOL bHardware, const char* hardware, BOO
     if (bCompatible && MatchesIdPrefix(compatible, szAssocClassId)) {
         patterns[n++] = szAssocClassId;
     }
-    if (n > 0 && bPresent) {
-        printf("  %-14s counted: %s%s%s%s%s\n", "census", patterns[0], n > 1 ? ", " : "",
-               n > 1 ? patterns[1] : "", n > 2 ? ", " : "", n > 2 ? patterns[2] : "");
-    } else if (n > 0) {
-        printf("  %-14s not counted: not present\n", "census");
-    } else {
-        printf("  %-14s not counted\n", "census");
+    if (n == 0 || !bPresent) {
+        printf("  %-14s not counted%s\n", "census", n > 0 ? ": not present" : "");
+        return;
     }
+    printf("  %-14s counted: %s", "census", patterns[0]);
+    for (int i = 1; i < n; i++) {
+        printf(", %s", patterns[i]);
+    }
+    printf("\n");
 }
 
 static void PrintState(CONFIGRET cr, ULONG status, ULONG problem) {

@@ -62,7 +62,8 @@ struct Device {
     CONFIGRET failParent = CR_SUCCESS;
     // Nonzero: CM_Get_Device_IDA of this node fails with it.
     CONFIGRET failInstanceId = CR_SUCCESS;
-    // What CM_Get_DevNode_Status_Ex reports, or the CONFIGRET it fails with.
+    // What CM_Get_DevNode_Status_Ex reports while the node is not disabled (a disabled node
+    // reports problem CM_PROB_DISABLED), or the CONFIGRET it fails with.
     ULONG status = DN_STARTED | DN_DISABLEABLE;
     ULONG problem = 0;
     CONFIGRET failStatus = CR_SUCCESS;
