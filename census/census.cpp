@@ -9,55 +9,73 @@ const char szRecordValue[] = "DonglePlugedIn";
 
 // Prints the first identifier in buffer on its own line. A malformed list may hold no NUL at all;
 // the precision keeps the print within the buffer.
-static void PrintId(const char* buffer) {
+static void PrintId(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, void* pContext) {
+    (void)hDevInfo, (void)pDid, (void)pContext;
     printf("%.*s\n", (int)cbIdBuffer, buffer);
 }
 
-DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const char* secondaryId,
-                          DWORD* pnPresent) {
+bool WalkPresentDongles(const char* primaryId, const char* assocClassId, const char* secondaryId,
+                        DongleMatchFn pfnMatch, void* pContext, DWORD* pnCount, DWORD* pdwError) {
     DWORD dwIndex = 0;
     DWORD nCount = 0;
     SP_DEVINFO_DATA did;
     char buffer[cbIdBuffer];
-    // The platform calls are made with every argument they have always had: nSize receives the
-    // size a read needs, dwDisp whether the key was created or opened, and szBuf holds the key's
-    // path. Nothing reads nSize or dwDisp; they are kept on purpose.
+    // nSize receives the size a read needs, as the platform calls have always asked; nothing
+    // reads it.
     DWORD nSize = 0;
-    char szBuf[cbIdBuffer];
-    HKEY hk = NULL;
-    DWORD dwDisp = 0;
     HDEVINFO hDevInfo = INVALID_HANDLE_VALUE;
 
     memset(&did, 0, sizeof(did));
     did.cbSize = sizeof(did);
     memset(buffer, 0, sizeof(buffer));
-    memset(szBuf, 0, sizeof(szBuf));
-    memcpy(szBuf, szRecordKey, sizeof(szRecordKey));
 
     hDevInfo = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (hDevInfo == INVALID_HANDLE_VALUE) {
-        return GetLastError();
+        *pdwError = GetLastError();
+        return false;
     }
 
     for (dwIndex = 0; SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &did); dwIndex++) {
         if (ReadIdProperty(hDevInfo, &did, SPDRP_HARDWAREID, buffer, &nSize)) {
             if (MatchesIdPrefix(buffer, primaryId)) {
-                PrintId(buffer);
+                pfnMatch(buffer, hDevInfo, &did, pContext);
                 nCount++;
             }
             if (MatchesIdPrefix(buffer, secondaryId)) {
-                PrintId(buffer);
+                pfnMatch(buffer, hDevInfo, &did, pContext);
                 nCount++;
             }
         }
         if (ReadIdProperty(hDevInfo, &did, SPDRP_COMPATIBLEIDS, buffer, &nSize) &&
             MatchesIdPrefix(buffer, assocClassId)) {
-            PrintId(buffer);
+            pfnMatch(buffer, hDevInfo, &did, pContext);
             nCount++;
         }
     }
 
     SetupDiDestroyDeviceInfoList(hDevInfo);
+    *pnCount = nCount;
+    return true;
+}
+
+DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const char* secondaryId,
+                          DWORD* pnPresent) {
+    DWORD nCount = 0;
+    // The registry calls are made with every argument they have always had: dwDisp receives
+    // whether the key was created or opened, and szBuf holds the key's path. Nothing reads
+    // dwDisp; it is kept on purpose.
+    char szBuf[cbIdBuffer];
+    HKEY hk = NULL;
+    DWORD dwDisp = 0;
+
+    memset(szBuf, 0, sizeof(szBuf));
+    memcpy(szBuf, szRecordKey, sizeof(szRecordKey));
+
+    DWORD dwError = 0;
+    if (!WalkPresentDongles(primaryId, assocClassId, secondaryId, PrintId, NULL, &nCount,
+                            &dwError)) {
+        return dwError;
+    }
     *pnPresent = nCount;
 
     // Only a key that was really created or opened is written and closed.

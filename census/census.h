@@ -16,3 +16,15 @@ extern const char szRecordValue[];
 // (no write access to the machine hive) is not reported: the result is still the count.
 DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const char* secondaryId,
                           DWORD* pnPresent);
+
+// Called for each match of the census, with the identifier that matched (the first one of its
+// list, not necessarily NUL-terminated within cbIdBuffer bytes) and the device it belongs to.
+typedef void (*DongleMatchFn)(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
+                              void* pContext);
+
+// The census's walk and rule alone, read-only: lists the present devices and calls pfnMatch for
+// each match, in the census's order, then stores their number in *pnCount. Writes no record and
+// prints nothing. False when the device list cannot be had: nothing called, *pnCount left as it
+// was, the platform's error code in *pdwError.
+bool WalkPresentDongles(const char* primaryId, const char* assocClassId, const char* secondaryId,
+                        DongleMatchFn pfnMatch, void* pContext, DWORD* pnCount, DWORD* pdwError);

@@ -17,3 +17,23 @@ BOOL ReadIdProperty(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, DWORD dwProperty, 
     return SetupDiGetDeviceRegistryPropertyA(hDevInfo, pDid, dwProperty, NULL, (PBYTE)buffer,
                                              cbIdBuffer, pnSize);
 }
+
+// A later identifier of a multi-string in buffer (cbIdBuffer bytes, not necessarily
+// terminated) that begins with pattern. The pattern is held only against identifiers that leave
+// room for it within the buffer.
+bool LaterIdMatches(const char* buffer, const char* pattern) {
+    const size_t cchPattern = strlen(pattern);
+    size_t i = 0;
+    while (i < cbIdBuffer && buffer[i] != '\0') {
+        i++;
+    }
+    for (i++; i + cchPattern <= cbIdBuffer && buffer[i] != '\0'; i++) {
+        if (MatchesIdPrefix(buffer + i, pattern)) {
+            return true;
+        }
+        while (i < cbIdBuffer && buffer[i] != '\0') {
+            i++;
+        }
+    }
+    return false;
+}

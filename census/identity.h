@@ -25,3 +25,8 @@ bool MatchesIdPrefix(const char* buffer, const char* pattern);
 // test. pnSize receives the required size and may be NULL.
 BOOL ReadIdProperty(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, DWORD dwProperty, char* buffer,
                     DWORD* pnSize);
+
+// True when an identifier after the first one of the multi-string in buffer (cbIdBuffer bytes,
+// not necessarily terminated) begins with pattern. Only identifiers that leave room for the
+// pattern within the buffer are held against it.
+bool LaterIdMatches(const char* buffer, const char* pattern);

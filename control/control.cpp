@@ -11,24 +11,9 @@ static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_LIST_DETAIL_DATA_A) == 287
 // before the class installer is called. Callers and installed systems rely on both.
 enum { cchMinGrandparentId = 6, dwDisablePauseMs = 2000 };
 
-// A later identifier of a multi-string in buffer (cbIdBuffer bytes, not necessarily
-// terminated) that begins with pattern. The pattern is held only against identifiers that leave
-// room for it within the buffer.
-static bool LaterIdMatches(const char* buffer, const char* pattern) {
-    const size_t cchPattern = strlen(pattern);
-    size_t i = 0;
-    while (i < cbIdBuffer && buffer[i] != '\0') {
-        i++;
-    }
-    for (i++; i + cchPattern <= cbIdBuffer && buffer[i] != '\0'; i++) {
-        if (MatchesIdPrefix(buffer + i, pattern)) {
-            return true;
-        }
-        while (i < cbIdBuffer && buffer[i] != '\0') {
-            i++;
-        }
-    }
-    return false;
+// An error to report: the one given, or ERROR_GEN_FAILURE where a failure came with none.
+static DWORD ErrorOrGeneric(DWORD dwError) {
+    return dwError != 0 ? dwError : (DWORD)ERROR_GEN_FAILURE;
 }
 
 DongleVerdict JudgeDongleNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEnable) {
@@ -60,34 +45,20 @@ DongleVerdict JudgeDongleNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEn
     return memchr(buffer, '\0', cchMinGrandparentId) == NULL ? dvSelected : dvShortGrandparentId;
 }
 
-// Fills did with the device of one interface and tells whether that device is to be switched.
-static bool IsSwitchableDongle(HDEVINFO hDevInfo, PSP_DEVICE_INTERFACE_DATA pInterfaceData,
-                               PSP_DEVINFO_DATA pDid, bool bEnable) {
+// Fills did with the device of one interface; false when the device cannot be had.
+static bool GetInterfaceDevice(HDEVINFO hDevInfo, PSP_DEVICE_INTERFACE_DATA pInterfaceData,
+                               PSP_DEVINFO_DATA pDid) {
     // Without a detail buffer the call fails by design; it has filled did only when it fails
     // for want of that buffer.
-    if (!SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, NULL, 0, NULL, pDid) &&
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        return false;
-    }
-    const DongleVerdict verdict = JudgeDongleNode(hDevInfo, pDid, bEnable);
-    return verdict == dvSelected || verdict == dvSelectedByHardwareId;
-}
-
-// True unless the device's own settings are known to leave it enabled in every hardware profile
-// (CONFIGFLAG_DISABLED clear): a setting that cannot be read counts as set.
-static bool IsGloballyDisabled(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid) {
-    DWORD dwConfigFlags = 0;
-    if (!SetupDiGetDeviceRegistryPropertyA(hDevInfo, pDid, SPDRP_CONFIGFLAGS, NULL,
-                                           (PBYTE)&dwConfigFlags, sizeof(dwConfigFlags), NULL)) {
-        return true;
-    }
-    return (dwConfigFlags & CONFIGFLAG_DISABLED) != 0;
+    return SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, NULL, 0, NULL, pDid) ||
+           GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
 // Asks the class installer for one state change of one device, pausing dwPauseMs between the
-// accepted parameters and the call. True when the installer reports the change made.
-static bool ChangeState(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, DWORD dwStateChange,
-                        DWORD dwScope, DWORD dwPauseMs) {
+// accepted parameters and the call. Returns 0 when the installer reports the change made, else
+// the error of the rejected parameters or of the installer.
+static DWORD ChangeState(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, DWORD dwStateChange,
+                         DWORD dwScope, DWORD dwPauseMs) {
     SP_PROPCHANGE_PARAMS spPropChangeParams;
 
     memset(&spPropChangeParams, 0, sizeof(spPropChangeParams));
@@ -98,19 +69,141 @@ static bool ChangeState(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, DWORD dwStateC
     spPropChangeParams.HwProfile = 0;
     if (!SetupDiSetClassInstallParamsA(hDevInfo, pDid, &spPropChangeParams.ClassInstallHeader,
                                        sizeof(spPropChangeParams))) {
-        return false;
+        return ErrorOrGeneric(GetLastError());
     }
     if (dwPauseMs != 0) {
         Sleep(dwPauseMs);
     }
-    return SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, hDevInfo, pDid) != FALSE;
+    if (!SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, hDevInfo, pDid)) {
+        return ErrorOrGeneric(GetLastError());
+    }
+    return 0;
 }
 
-static int SwitchDongles(GUID interfaceClass, bool bEnable) {
+// A disable setting as read back: set, clear, or unknown (it cannot be read).
+enum { tsClear = 0, tsSet = 1, tsUnknown = -1 };
+
+// What holds of one device after its state changes, read back from the platform rather than
+// taken from the installer's answers.
+struct NodeReadBack {
+    CONFIGRET crStatus;   // the status read: CR_NO_SUCH_DEVINST when not in the tree
+    bool bRunsDisabled;   // as the node runs now (problem CM_PROB_DISABLED), when read
+    bool bNeedsRestart;   // the installer asked for a restart (DI_NEEDRESTART, DI_NEEDREBOOT)
+    int globalDisabled;   // CONFIGFLAG_DISABLED of SPDRP_CONFIGFLAGS
+    int profileDisabled;  // CSCONFIGFLAG_DISABLED of the current hardware profile
+    DWORD dwConfigFlags;  // SPDRP_CONFIGFLAGS as read, when read
+    ULONG ulProfileFlags; // the profile's flags as read, when read
+};
+
+static void ReadBack(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, const char* szInstanceId,
+                     NodeReadBack* pState) {
+    SP_DEVINSTALL_PARAMS_A installParams;
+    ULONG status = 0;
+    ULONG problem = 0;
+
+    memset(pState, 0, sizeof(*pState));
+    memset(&installParams, 0, sizeof(installParams));
+    installParams.cbSize = sizeof(installParams);
+    pState->bNeedsRestart = SetupDiGetDeviceInstallParamsA(hDevInfo, pDid, &installParams) &&
+                            (installParams.Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0;
+    pState->globalDisabled = tsUnknown;
+    if (SetupDiGetDeviceRegistryPropertyA(hDevInfo, pDid, SPDRP_CONFIGFLAGS, NULL,
+                                          (PBYTE)&pState->dwConfigFlags,
+                                          sizeof(pState->dwConfigFlags), NULL)) {
+        pState->globalDisabled = (pState->dwConfigFlags & CONFIGFLAG_DISABLED) != 0;
+    }
+    pState->profileDisabled = tsUnknown;
+    if (szInstanceId[0] != '\0' &&
+        CM_Get_HW_Prof_FlagsA((DEVINSTID_A)szInstanceId, 0, &pState->ulProfileFlags, 0) ==
+            CR_SUCCESS) {
+        pState->profileDisabled = (pState->ulProfileFlags & CSCONFIGFLAG_DISABLED) != 0;
+    }
+    pState->crStatus = CM_Get_DevNode_Status_Ex(&status, &problem, pDid->DevInst, 0, NULL);
+    pState->bRunsDisabled = pState->crStatus == CR_SUCCESS && (status & DN_HAS_PROBLEM) != 0 &&
+                            problem == CM_PROB_DISABLED;
+}
+
+// Where a setting cannot be read back, the installer's answer for that scope stands in for it:
+// a change reported made wrote what it asked; one that failed, or was not asked, leaves the
+// setting unknown.
+static int SettingOrAnswer(int setting, bool bAsked, DWORD dwAnswer, bool bDisable) {
+    if (setting != tsUnknown || !bAsked || dwAnswer != 0) {
+        return setting;
+    }
+    return bDisable ? tsSet : tsClear;
+}
+
+// Clears the disable settings of a dongle node that is not in the tree, through their own
+// setters. The class installer may refuse to change a node without a devnode and write nothing
+// (the documentation does not say what it does); the settings are what the node runs by when it
+// comes back, so clearing them is the documented way to the same end. Only ever used while
+// enabling, and only for a node that the judgement positively identified as the dongle's.
+static void ClearSettingsOfAbsentNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
+                                      const char* szInstanceId, const NodeReadBack* pState) {
+    if (pState->globalDisabled == tsSet) {
+        const DWORD dwFlags = pState->dwConfigFlags & ~(DWORD)CONFIGFLAG_DISABLED;
+        (void)SetupDiSetDeviceRegistryPropertyA(hDevInfo, pDid, SPDRP_CONFIGFLAGS,
+                                                (const BYTE*)&dwFlags, sizeof(dwFlags));
+    }
+    if (pState->profileDisabled == tsSet) {
+        (void)CM_Set_HW_Prof_FlagsA((DEVINSTID_A)szInstanceId, 0,
+                                    pState->ulProfileFlags & ~(ULONG)CSCONFIGFLAG_DISABLED, 0);
+    }
+}
+
+// Switches one selected device and reads back what holds: fills the outcome and the error of
+// pReport.
+static void SwitchOne(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEnable,
+                      DongleSwitchReport* pReport) {
+    DWORD dwGlobal = 0;
+    DWORD dwProfile = 0;
+    NodeReadBack state;
+
+    if (bEnable) {
+        dwGlobal = ChangeState(hDevInfo, pDid, DICS_ENABLE, DICS_FLAG_GLOBAL, 0);
+        dwProfile = ChangeState(hDevInfo, pDid, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC, 0);
+    } else {
+        dwGlobal = ChangeState(hDevInfo, pDid, DICS_DISABLE, DICS_FLAG_GLOBAL, dwDisablePauseMs);
+    }
+    pReport->dwError = dwGlobal != 0 ? dwGlobal : dwProfile;
+    ReadBack(hDevInfo, pDid, pReport->szInstanceId, &state);
+    if (bEnable && state.crStatus == CR_NO_SUCH_DEVINST &&
+        (state.globalDisabled == tsSet || state.profileDisabled == tsSet)) {
+        ClearSettingsOfAbsentNode(hDevInfo, pDid, pReport->szInstanceId, &state);
+        ReadBack(hDevInfo, pDid, pReport->szInstanceId, &state);
+    }
+    const int global = SettingOrAnswer(state.globalDisabled, true, dwGlobal, !bEnable);
+    const int profile = SettingOrAnswer(state.profileDisabled, bEnable, dwProfile, !bEnable);
+    const bool bHolds =
+        bEnable ? global == tsClear && profile == tsClear : global == tsSet || profile == tsSet;
+    const bool bAbsent = state.crStatus == CR_NO_SUCH_DEVINST;
+    if (!bHolds) {
+        pReport->outcome = bAbsent ? doAbsentNotAsAsked : doRefused;
+        // An installer that answered success although its change does not hold still failed.
+        pReport->dwError = ErrorOrGeneric(pReport->dwError);
+    } else if (bAbsent) {
+        pReport->outcome = doAbsentAsAsked;
+    } else if (state.bNeedsRestart) {
+        pReport->outcome = doAtRestart;
+    } else if (state.crStatus == CR_SUCCESS ? state.bRunsDisabled != bEnable
+                                            : pReport->dwError == 0) {
+        pReport->outcome = doSwitched;
+    } else {
+        pReport->outcome = doSettingWritten;
+    }
+}
+
+bool DongleOutcomeHolds(DongleOutcome outcome) {
+    return outcome == doSwitched || outcome == doAtRestart || outcome == doSettingWritten ||
+           outcome == doAbsentAsAsked;
+}
+
+int SwitchDongles(GUID interfaceClass, bool bEnable, DongleReportFn pfnReport, void* pContext) {
     DWORD dwIndex = 0;
     int changed = 0;
     SP_DEVICE_INTERFACE_DATA interfaceData;
     SP_DEVINFO_DATA did;
+    DongleSwitchReport report;
     HDEVINFO hDevInfo = INVALID_HANDLE_VALUE;
 
     memset(&did, 0, sizeof(did));
@@ -129,20 +222,24 @@ static int SwitchDongles(GUID interfaceClass, bool bEnable) {
     for (dwIndex = 0;
          SetupDiEnumDeviceInterfaces(hDevInfo, NULL, &interfaceClass, dwIndex, &interfaceData);
          dwIndex++) {
-        if (!IsSwitchableDongle(hDevInfo, &interfaceData, &did, bEnable)) {
-            continue;
-        }
-        if (bEnable) {
-            // A node is disabled while either its global or its configuration-specific setting
-            // says so. The configuration-specific enable counts, unless the global enable failed
-            // and left the node disabled in every profile.
-            const bool bGlobal = ChangeState(hDevInfo, &did, DICS_ENABLE, DICS_FLAG_GLOBAL, 0);
-            if (ChangeState(hDevInfo, &did, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC, 0) &&
-                (bGlobal || !IsGloballyDisabled(hDevInfo, &did))) {
-                changed++;
+        memset(&report, 0, sizeof(report));
+        report.bEnable = bEnable;
+        report.outcome = doPassedOver;
+        if (!GetInterfaceDevice(hDevInfo, &interfaceData, &did)) {
+            report.verdict = dvNoDevice;
+        } else {
+            if (!SetupDiGetDeviceInstanceIdA(hDevInfo, &did, report.szInstanceId,
+                                             sizeof(report.szInstanceId), NULL)) {
+                report.szInstanceId[0] = '\0';
             }
-        } else if (ChangeState(hDevInfo, &did, DICS_DISABLE, DICS_FLAG_GLOBAL, dwDisablePauseMs)) {
-            changed++;
+            report.verdict = JudgeDongleNode(hDevInfo, &did, bEnable);
+            if (report.verdict == dvSelected || report.verdict == dvSelectedByHardwareId) {
+                SwitchOne(hDevInfo, &did, bEnable, &report);
+                changed += DongleOutcomeHolds(report.outcome) ? 1 : 0;
+            }
+        }
+        if (pfnReport != NULL && !pfnReport(&report, pContext)) {
+            break;
         }
     }
 
@@ -165,11 +262,11 @@ bool ReadInterfaceClassGuid(const char* text, GUID* pGuid) {
 }
 
 int DisableDongles(GUID interfaceClass) {
-    return SwitchDongles(interfaceClass, false);
+    return SwitchDongles(interfaceClass, false, NULL, NULL);
 }
 
 int EnableDongles(GUID interfaceClass) {
-    return SwitchDongles(interfaceClass, true);
+    return SwitchDongles(interfaceClass, true, NULL, NULL);
 }
 
 DWORD QueryDongleStatus(DWORD* pnFound, DWORD* pnDisabled) {

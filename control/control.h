@@ -10,6 +10,7 @@
 // (the win64 preset's libdongle.a) to switch devices on 64-bit Windows.
 #pragma once
 
+#include "census/identity.h"
 #include "platform/platform.h"
 
 // Disables, through the class installer, the present devices exposing an interface of
@@ -17,29 +18,29 @@
 // readable), the first hardware ID begins with the primary pattern and the instance ID of the
 // node's grandparent has at least 6 characters. A node that leaves the tree while the list is
 // walked (the interface node of a composite dongle, once its parent is disabled) is passed over.
-// Pauses 2000 ms before each class-installer call. Returns the number of interfaces whose device
-// the installer reported as changed (a device with several interfaces of the class is handled,
-// and counted, once per interface), or -1 when the device list cannot be had.
+// Pauses 2000 ms before each class-installer call. Never writes a setting itself.
+//
+// Returns the number of interfaces whose device holds the asked state as read back after the
+// change (see DongleOutcomeHolds): the installer's answer is not taken on trust. A device with
+// several interfaces of the class is handled, and counted, once per interface. Returns -1 when
+// the device list cannot be had.
 int DisableDongles(GUID interfaceClass);
 
 // Re-enables the same selection among all devices exposing an interface of interfaceClass, the
 // ones not present included: a disabled device's interfaces are not present, a composite
-// dongle's interface nodes leave the tree while it is disabled, and a dongle may have been
+// dongle's interface nodes leave the tree while it is disabled (and come back only when Windows
+// enumerates them again, after the walk that enabled their parent), and a dongle may have been
 // unplugged since. Such a node is enabled while it is out of the tree, so that it comes back
-// enabled (see JudgeDongleNode for how it is identified). Each selected interface
-// gets a global enable and then a configuration-specific enable; the result counts the
-// interfaces whose configuration-specific enable succeeded and that are not left disabled in
-// every profile (a failed global enable counts only where the device's CONFIGFLAG_DISABLED is
-// known to be clear). Returns -1 when the device list cannot be had.
+// enabled (see JudgeDongleNode for how it is identified). Each selected interface gets a global
+// enable and then a configuration-specific enable. Where the installer leaves a node that is not
+// in the tree disabled (it may refuse a node without a devnode and write nothing), its two disable
+// settings are cleared through their own setters, so that it comes back enabled all the same.
 //
-// The class installer may accept a change for the next restart (DI_NEEDRESTART): such a change
-// counts, in both operations, and until the restart QueryDongleStatus shows the node as it is.
+// Returns the number of interfaces whose device's settings, read back, leave it enabled: both
+// CONFIGFLAG_DISABLED and the current profile's CSCONFIGFLAG_DISABLED clear (a setting that
+// cannot be read counts by the installer's answer for its scope). Returns -1 when the device list
+// cannot be had.
 int EnableDongles(GUID interfaceClass);
-
-// Reads an interface class GUID written as Windows writes it, {xxxxxxxx-xxxx-xxxx-xxxx-
-// xxxxxxxxxxxx} in either case, or without the braces, with the platform's own parser
-// (UuidFromStringA). False for any other text.
-bool ReadInterfaceClassGuid(const char* text, GUID* pGuid);
 
 // How DisableDongles (bEnable false) or EnableDongles (bEnable true) judges one device that
 // exposes an interface of the class it was given: selected, or why it is passed over.
@@ -51,6 +52,7 @@ bool ReadInterfaceClassGuid(const char* text, GUID* pGuid);
 // the tree whose ancestry cannot be read (under Wine, every node) is passed over.
 enum DongleVerdict {
     dvSelected,
+    dvNoDevice,             // the interface's device cannot be had
     dvSelectedByHardwareId, // enabling: not in the tree, ancestry unreadable
     dvNoHardwareIds,        // the hardware IDs cannot be read
     dvAnotherProduct,       // no hardware ID begins with the primary pattern
@@ -59,9 +61,51 @@ enum DongleVerdict {
     dvNoStatus,             // disabling: the status cannot be read
     dvNoAncestry,           // the parent or the grandparent cannot be had
     dvNoGrandparentId,      // the grandparent's instance ID cannot be read
-    dvShortGrandparentId    // the grandparent's instance ID is shorter than 6 characters
+    dvShortGrandparentId,   // the grandparent's instance ID is shorter than 6 characters
+    // Judged for a given class by a caller that lists devices (donglectl list): the device
+    // exposes no interface of the class, or (disabling) none of them is present.
+    dvNoInterfaceOfClass,
+    dvInterfaceNotPresent
 };
 DongleVerdict JudgeDongleNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEnable);
+
+// What became of one interface's device in a switching pass, read back after its changes.
+enum DongleOutcome {
+    doPassedOver,      // not selected (the verdict says why); nothing was asked
+    doSwitched,        // in the tree, runs in the asked state, and its settings say so
+    doAtRestart,       // its settings say so; the installer asks for a restart to apply them
+                       // (DI_NEEDRESTART or DI_NEEDREBOOT in the device's install parameters)
+    doSettingWritten,  // its settings say so, but it still runs as before and no restart was
+                       // asked for (the change failed after its setting was written)
+    doRefused,         // in the tree, and its settings do not say so: refused (dwError)
+    doAbsentAsAsked,   // not in the tree; comes back in the asked state when plugged in
+    doAbsentNotAsAsked // not in the tree; comes back in the other state (dwError)
+};
+
+// True for the outcomes that the switching counts: the node holds the asked state, or will at
+// the next restart or insertion.
+bool DongleOutcomeHolds(DongleOutcome outcome);
+
+struct DongleSwitchReport {
+    bool bEnable;                  // the pass: enabling, or disabling
+    char szInstanceId[cbIdBuffer]; // the device's instance ID; empty when it cannot be had
+    DongleVerdict verdict;         // why it was selected, or passed over
+    DongleOutcome outcome;
+    DWORD dwError; // the installer's (or a setter's) first error; 0 for none
+};
+
+// Called once per interface of the class, in list order, after that interface was handled.
+// Returning false stops the pass before the next interface.
+typedef bool (*DongleReportFn)(const DongleSwitchReport* pReport, void* pContext);
+
+// DisableDongles (bEnable false) or EnableDongles (bEnable true), reporting each interface to
+// pfnReport (which may be NULL). Same result.
+int SwitchDongles(GUID interfaceClass, bool bEnable, DongleReportFn pfnReport, void* pContext);
+
+// Reads an interface class GUID written as Windows writes it, {xxxxxxxx-xxxx-xxxx-xxxx-
+// xxxxxxxxxxxx} in either case, or without the braces, with the platform's own parser
+// (UuidFromStringA). False for any other text.
+bool ReadInterfaceClassGuid(const char* text, GUID* pGuid);
 
 // Counts the present nodes whose first hardware ID begins with the primary pattern and whose
 // status can be read (*pnFound), and among them those disabled: problem bit set with problem

@@ -1,44 +1,78 @@
-// donglectl: the device module as a command. Shows the dongle's device nodes and switches its
-// nodes of one device-interface class off and on again. Results go to standard output, messages
-// to standard error.
-#include "census/identity.h"
-#include "control/control.h"
+// donglectl: the device module as a command. Shows the dongle's device nodes, switches its nodes
+// of one device-interface class off and on again, and waits for the dongle. Results go to
+// standard output, messages to standard error. This file reads the command line and holds the
+// help; each verb lives in its own file (donglectl.h).
+#include "control/donglectl.h"
 
 #include "donglecensus_version.h"
 
-// Exit statuses besides 0 and the Windows error code of a device list that cannot be had: a
-// usage error, and the two refusals, each the system's own code for its cause.
-enum { exitUsage = 2 };
-static const DWORD dwNeedsAdministrator = 740; // ERROR_ELEVATION_REQUIRED
-static const DWORD dwNeeds64Bit = ERROR_IN_WOW64;
-
-// The dongle's vendor, as its nodes' identifiers name it.
-static const char szVendorId[] = "VID_7B2E";
-
 static const char szHelp[] =
-    "donglectl " DONGLE_VERSION_TEXT ": shows the USB dongle's device nodes and switches them\n"
-    "off and on again.\n"
+    "donglectl " DONGLE_VERSION_TEXT ": shows the USB dongle's device nodes, switches them off\n"
+    "and on again, and waits for the dongle.\n"
     "\n"
-    "usage: donglectl status\n"
-    "       donglectl list\n"
-    "       donglectl disable|enable|reset {interface-class-GUID}\n"
-    "       donglectl --help | -h | /?\n"
+    "usage: donglectl status [--json]\n"
+    "       donglectl list [{interface-class-GUID}] [--json]\n"
+    "       donglectl disable|enable|reset {interface-class-GUID} [--json]\n"
+    "       donglectl wait [present|absent] [--timeout SECONDS]\n"
+    "       donglectl help [verb] | <verb> /? | --help | -? | /help\n"
     "       donglectl --version\n"
     "\n"
     "  status   prints \"found N disabled M\": the present dongle nodes (first hardware ID\n"
     "           USB\\VID_7B2E&PID_2F40...) whose status can be read, and those disabled\n"
     "  list     prints each node whose IDs name the vendor VID_7B2E, or that the census\n"
-    "           counts: its IDs, its state, whether the census counts it, and whether\n"
-    "           disable and enable would select it, or why not\n"
-    "  disable  disables the dongle nodes exposing an interface of the class;\n"
-    "           prints \"disabled N\", N the interfaces whose device was changed\n"
-    "  enable   enables them again, unplugged ones included; prints \"enabled N\"\n"
-    "  reset    disable, then enable\n"
+    "           counts: its IDs, interfaces, state, whether the census counts it, and\n"
+    "           whether disable and enable would select it (for the class given), or why not\n"
+    "  disable  disables the dongle nodes exposing an interface of the class: one line\n"
+    "           per node with what holds, then \"disabled N\"\n"
+    "  enable   enables them again, unplugged ones included; then \"enabled N\"\n"
+    "  reset    disable, then enable; Ctrl+C never stops it before the enable\n"
+    "  wait     waits until the census counts the dongle (present) or not (absent)\n"
     "\n"
     "Switching needs administrator rights, and on 64-bit Windows the x64 build.\n"
-    "Exit status: 0 success; 2 usage error; 740 not run as administrator;\n"
-    "0xE0000235 (-536870347) the 32-bit build on 64-bit Windows; otherwise the Windows\n"
-    "error code when the device list cannot be had.\n";
+    "Exit status: 0 success; 2 usage error; 3010 a node holds only from the next restart;\n"
+    "740 not run as administrator; 1168 no node selected; 1223 stopped by Ctrl+C;\n"
+    "1460 wait timed out; 0xE0000235 (-536870347) the 32-bit build on 64-bit Windows, or\n"
+    "Windows on ARM; otherwise the Windows error code of what failed.\n";
+
+// Each verb's own help, for "help <verb>" and "<verb> /?".
+static const struct {
+    const char* verb;
+    const char* text;
+} verbHelp[] = {
+    {"status", "usage: donglectl status [--json]\n"
+               "Prints \"found N disabled M\": the present nodes whose first hardware ID begins\n"
+               "with USB\\VID_7B2E&PID_2F40 and whose status can be read, and how many of them\n"
+               "are disabled (problem 22). With --json, one JSON document that also holds the\n"
+               "census's count and matches.\n"},
+    {"list", "usage: donglectl list [{interface-class-GUID}] [--json]\n"
+             "Prints each node, present or not, whose IDs name the vendor VID_7B2E or that the\n"
+             "census counts: its instance ID, first hardware and compatible ID, the interface\n"
+             "classes it exposes, its state, the census's verdict, and whether disable and\n"
+             "enable would select it, or why not. Given a class, disable and enable are judged\n"
+             "for that class (a dry run). Writes nothing.\n"},
+    {"disable", "usage: donglectl disable {interface-class-GUID} [--json]\n"
+                "Disables the dongle nodes that expose an interface of the class (see \"donglectl\n"
+                "list\" for the class GUIDs). Pauses 2 s before each node. Prints one line per\n"
+                "selected node, \"<instance ID> <outcome>\", then \"disabled N\". Needs\n"
+                "administrator rights. Exit status 0, 3010 (restart needed), 1168 (nothing\n"
+                "selected: the reasons go to standard error), 1223 (Ctrl+C), or the installer's\n"
+                "error.\n"},
+    {"enable",
+     "usage: donglectl enable {interface-class-GUID} [--json]\n"
+     "Enables the dongle nodes of the class again, unplugged ones included, so that they\n"
+     "come back enabled. Prints one line per selected node, then \"enabled N\". Exit\n"
+     "statuses as for disable.\n"},
+    {"reset",
+     "usage: donglectl reset {interface-class-GUID} [--json]\n"
+     "Disables, then enables the dongle nodes of the class. Ctrl+C, Ctrl+Break or closing\n"
+     "the console ends the disabling early and never the enabling. Exit statuses as for\n"
+     "disable.\n"},
+    {"wait", "usage: donglectl wait [present|absent] [--timeout SECONDS]\n"
+             "Waits until the census's rule counts at least one match among the present devices\n"
+             "(present, the default) or none (absent), polling every 0.5 s; prints the census's\n"
+             "lines when the dongle is present. Writes no record and needs no rights. Exit status\n"
+             "0, 1460 (timed out), 1223 (Ctrl+C), or the Windows error code.\n"},
+};
 
 static int UsageError(const char* format, const char* arg) {
     (void)fputs("donglectl: ", stderr);
@@ -47,262 +81,239 @@ static int UsageError(const char* format, const char* arg) {
     return exitUsage;
 }
 
-// Says that the device list cannot be had, with the system's text for the error where it has
-// one, and returns the error as the exit status.
-static int ListFailed(DWORD dwError) {
-    char szMessage[256];
+DWORD LastErrorOrGeneric() {
+    const DWORD dwError = GetLastError();
+    return dwError != 0 ? dwError : (DWORD)ERROR_GEN_FAILURE;
+}
+
+void FormatError(DWORD dwError, char* szText, size_t cchText) {
+    char szMessage[200];
     DWORD cch = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
                                dwError, 0, szMessage, sizeof(szMessage), NULL);
     while (cch > 0 && (szMessage[cch - 1] == '\r' || szMessage[cch - 1] == '\n')) {
         cch--;
     }
     szMessage[cch] = '\0';
-    (void)fprintf(stderr, "donglectl: the device list cannot be had: %s%s(error 0x%08lX)\n",
-                  szMessage, cch > 0 ? " " : "", (unsigned long)dwError);
+    (void)snprintf(szText, cchText, "%s%s(error 0x%08lX)", szMessage, cch > 0 ? " " : "",
+                   (unsigned long)dwError);
+}
+
+int ReportError(const char* what, DWORD dwError) {
+    char szError[256];
+    FormatError(dwError, szError, sizeof(szError));
+    (void)fprintf(stderr, "donglectl: %s: %s\n", what, szError);
     return (int)dwError;
 }
 
-// True in a 32-bit process on 64-bit Windows. IsWow64Process is looked up: Windows XP before
-// SP2 lacks it, and there is no 64-bit Windows there.
-static bool IsWow64() {
-    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    BOOL bWow64 = FALSE;
-    HMODULE hKernel = GetModuleHandleA("kernel32");
-    FARPROC proc = hKernel != NULL ? GetProcAddress(hKernel, "IsWow64Process") : NULL;
-    if (proc == NULL) {
-        return false;
-    }
-    IsWow64ProcessFn pfnIsWow64Process = (IsWow64ProcessFn)(void (*)(void))proc;
-    return pfnIsWow64Process(GetCurrentProcess(), &bWow64) && bWow64;
+int ListFailed(DWORD dwError) {
+    return ReportError("the device list cannot be had", dwError);
 }
 
-// True when the process's token holds the Administrators group, enabled: elevated, where
-// Windows has user account control.
-static bool IsAdministrator() {
-    SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
-    PSID pAdministrators = NULL;
-    BOOL bMember = FALSE;
-    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &pAdministrators)) {
-        return false;
-    }
-    if (!CheckTokenMembership(NULL, pAdministrators, &bMember)) {
-        bMember = FALSE;
-    }
-    FreeSid(pAdministrators);
-    return bMember != FALSE;
+void FormatGuid(const GUID* pGuid, char* szText, size_t cchText) {
+    (void)snprintf(szText, cchText, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                   (unsigned long)pGuid->Data1, pGuid->Data2, pGuid->Data3, pGuid->Data4[0],
+                   pGuid->Data4[1], pGuid->Data4[2], pGuid->Data4[3], pGuid->Data4[4],
+                   pGuid->Data4[5], pGuid->Data4[6], pGuid->Data4[7]);
 }
 
-// True when an identifier of the multi-string in buffer (cbIdBuffer bytes) names the vendor.
-static bool NamesVendor(const char* buffer) {
-    const size_t cch = sizeof(szVendorId) - 1;
-    for (size_t i = 0; i + cch <= cbIdBuffer; i++) {
-        if (_mbsnicmp((const unsigned char*)buffer + i, (const unsigned char*)szVendorId, cch) ==
-            0) {
-            return true;
+static const struct {
+    DongleVerdict verdict;
+    const char* token;
+    const char* text;
+} verdicts[] = {
+    {dvSelected, "selected", "selected"},
+    {dvSelectedByHardwareId, "selected-by-hardware-id",
+     "selected: not present, known by its first hardware ID"},
+    {dvNoDevice, "no-device", "passed over: the interface's device cannot be had"},
+    {dvNoHardwareIds, "no-hardware-ids", "passed over: the hardware IDs cannot be read"},
+    {dvAnotherProduct, "another-product", "passed over: another product"},
+    {dvLaterHardwareId, "later-hardware-id",
+     "passed over: only a later hardware ID names the dongle"},
+    {dvNotInTree, "not-present", "passed over: not present"},
+    {dvNoStatus, "no-status", "passed over: the status cannot be read"},
+    {dvNoAncestry, "no-ancestry", "passed over: the parent or grandparent cannot be had"},
+    {dvNoGrandparentId, "no-grandparent-id",
+     "passed over: the grandparent's instance ID cannot be read"},
+    {dvShortGrandparentId, "short-grandparent-id",
+     "passed over: the grandparent's instance ID is shorter than 6 characters"},
+    {dvNoInterfaceOfClass, "no-interface-of-class",
+     "passed over: it exposes no interface of the class"},
+    {dvInterfaceNotPresent, "interface-not-present",
+     "passed over: its interface of the class is not present"},
+};
+
+const char* VerdictToken(DongleVerdict verdict) {
+    for (const auto& v : verdicts) {
+        if (v.verdict == verdict) {
+            return v.token;
         }
     }
-    return false;
+    return "passed-over";
 }
 
-static const char* VerdictText(DongleVerdict verdict) {
-    switch (verdict) {
-    case dvSelected:
-        return "selected";
-    case dvSelectedByHardwareId:
-        return "selected: not present, known by its first hardware ID";
-    case dvNoHardwareIds:
-        return "passed over: the hardware IDs cannot be read";
-    case dvAnotherProduct:
-        return "passed over: another product";
-    case dvLaterHardwareId:
-        return "passed over: only a later hardware ID names the dongle";
-    case dvNotInTree:
-        return "passed over: not present";
-    case dvNoStatus:
-        return "passed over: the status cannot be read";
-    case dvNoAncestry:
-        return "passed over: the parent or grandparent cannot be had";
-    case dvNoGrandparentId:
-        return "passed over: the grandparent's instance ID cannot be read";
-    case dvShortGrandparentId:
-        return "passed over: the grandparent's instance ID is shorter than 6 characters";
+const char* VerdictText(DongleVerdict verdict) {
+    for (const auto& v : verdicts) {
+        if (v.verdict == verdict) {
+            return v.text;
+        }
     }
     return "passed over";
 }
 
-// The first identifier of a property read into buffer, or "(none)".
-static void PrintFirstId(const char* key, BOOL bRead, const char* buffer) {
-    const char* end = (const char*)memchr(buffer, '\0', cbIdBuffer);
-    const int cch = end != NULL ? (int)(end - buffer) : (int)cbIdBuffer;
-    if (!bRead || cch == 0) {
-        printf("  %-14s (none)\n", key);
-    } else {
-        printf("  %-14s %.*s\n", key, cch, buffer);
+// Asked to stop by the console. Set by the handler, which Windows runs on a thread of its own.
+static volatile LONG lStopAsked = 0;
+
+// Ctrl+C, Ctrl+Break, closing the console, logging off, shutting down: asks the verb to stop
+// between two nodes (or polls). Closing, logging off and shutting down end the process once
+// the handler returns, so the handler holds it until the verb has stopped cleanly, within the
+// time Windows allows.
+static BOOL WINAPI OnConsoleEvent(DWORD ctrlType) {
+    InterlockedExchange(&lStopAsked, 1);
+    if (ctrlType == CTRL_C_EVENT || ctrlType == CTRL_BREAK_EVENT) {
+        return TRUE;
     }
+    for (int i = 0; i < 40 && InterlockedCompareExchange(&lStopAsked, 1, 1) != 2; i++) {
+        Sleep(100);
+    }
+    return TRUE;
 }
 
-// The census's verdict on one node, with the patterns it is counted by.
-static void PrintCensus(bool bPresent, BOOL bHardware, const char* hardware, BOOL bCompatible,
-                        const char* compatible) {
-    const char* patterns[3] = {NULL, NULL, NULL};
-    int n = 0;
-    if (bHardware && MatchesIdPrefix(hardware, szDongleId)) {
-        patterns[n++] = szDongleId;
-    }
-    if (bHardware && MatchesIdPrefix(hardware, szDongleId2)) {
-        patterns[n++] = szDongleId2;
-    }
-    if (bCompatible && MatchesIdPrefix(compatible, szAssocClassId)) {
-        patterns[n++] = szAssocClassId;
-    }
-    if (n == 0 || !bPresent) {
-        printf("  %-14s not counted%s\n", "census", n > 0 ? ": not present" : "");
-        return;
-    }
-    printf("  %-14s counted: %s", "census", patterns[0]);
-    for (int i = 1; i < n; i++) {
-        printf(", %s", patterns[i]);
-    }
-    printf("\n");
+void WatchConsoleEvents() {
+    (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-static void PrintState(CONFIGRET cr, ULONG status, ULONG problem) {
-    if (cr == CR_NO_SUCH_DEVINST) {
-        printf("  %-14s not present\n", "state");
-    } else if (cr != CR_SUCCESS) {
-        printf("  %-14s status unreadable (0x%lX)\n", "state", (unsigned long)cr);
-    } else if ((status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_DISABLED) {
-        printf("  %-14s disabled (problem %lu)\n", "state", (unsigned long)problem);
-    } else if ((status & DN_HAS_PROBLEM) != 0) {
-        printf("  %-14s problem %lu\n", "state", (unsigned long)problem);
-    } else {
-        printf("  %-14s %s\n", "state", (status & DN_STARTED) != 0 ? "started" : "not started");
-    }
+bool StopAsked() {
+    return InterlockedCompareExchange(&lStopAsked, 0, 0) != 0;
 }
 
-// Every node, present or not, whose identifiers name the vendor or that the census counts.
-static int List() {
-    SP_DEVINFO_DATA did;
-    char hardware[cbIdBuffer];
-    char compatible[cbIdBuffer];
-    char szInstanceId[cbIdBuffer];
-    memset(&did, 0, sizeof(did));
-    did.cbSize = sizeof(did);
+// The verb has stopped: a handler holding the process may let it end.
+static int Finished(int status) {
+    (void)InterlockedCompareExchange(&lStopAsked, 2, 1);
+    return status;
+}
 
-    HDEVINFO hDevInfo = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_ALLCLASSES);
-    if (hDevInfo == INVALID_HANDLE_VALUE) {
-        return ListFailed(GetLastError());
+// The spellings of help, in any case.
+static bool IsHelp(const char* arg) {
+    return _stricmp(arg, "help") == 0 || _stricmp(arg, "--help") == 0 || _stricmp(arg, "-h") == 0 ||
+           _stricmp(arg, "-?") == 0 || _stricmp(arg, "/?") == 0 || _stricmp(arg, "/h") == 0 ||
+           _stricmp(arg, "/help") == 0;
+}
+
+static int Help(const char* verb) {
+    if (verb == NULL) {
+        (void)fputs(szHelp, stdout);
+        return 0;
     }
-    for (DWORD dwIndex = 0; SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &did); dwIndex++) {
-        const BOOL bHardware = ReadIdProperty(hDevInfo, &did, SPDRP_HARDWAREID, hardware, NULL);
-        const BOOL bCompatible =
-            ReadIdProperty(hDevInfo, &did, SPDRP_COMPATIBLEIDS, compatible, NULL);
-        if (!(bHardware && NamesVendor(hardware)) && !(bCompatible && NamesVendor(compatible)) &&
-            !(bCompatible && MatchesIdPrefix(compatible, szAssocClassId))) {
-            continue;
+    for (const auto& h : verbHelp) {
+        if (_stricmp(h.verb, verb) == 0) {
+            (void)fputs(h.text, stdout);
+            return 0;
         }
-        ULONG status = 0;
-        ULONG problem = 0;
-        const CONFIGRET cr = CM_Get_DevNode_Status_Ex(&status, &problem, did.DevInst, 0, NULL);
-        memset(szInstanceId, 0, sizeof(szInstanceId));
-        if (CM_Get_Device_IDA(did.DevInst, szInstanceId, sizeof(szInstanceId), 0) != CR_SUCCESS) {
-            strcpy(szInstanceId, "(instance ID unreadable)");
-        }
-        printf("%s\n", szInstanceId);
-        PrintFirstId("hardware-id", bHardware, hardware);
-        PrintFirstId("compatible-id", bCompatible, compatible);
-        PrintState(cr, status, problem);
-        PrintCensus(cr != CR_NO_SUCH_DEVINST, bHardware, hardware, bCompatible, compatible);
-        printf("  %-14s %s\n", "disable", VerdictText(JudgeDongleNode(hDevInfo, &did, false)));
-        printf("  %-14s %s\n", "enable", VerdictText(JudgeDongleNode(hDevInfo, &did, true)));
     }
-    SetupDiDestroyDeviceInfoList(hDevInfo);
-    return 0;
+    return UsageError("no help for '%s'; the verbs are status, list, disable, enable, reset and "
+                      "wait",
+                      verb);
 }
 
-static int Status() {
-    DWORD nFound = 0;
-    DWORD nDisabled = 0;
-    const DWORD dwResult = QueryDongleStatus(&nFound, &nDisabled);
-    if (dwResult != ERROR_SUCCESS) {
-        return ListFailed(dwResult);
+// Reads "--timeout SECONDS": a whole number of seconds, at most 4294967.
+static bool ReadSeconds(const char* text, DWORD* pdwMs) {
+    DWORD dwSeconds = 0;
+    if (text[0] == '\0') {
+        return false;
     }
-    printf("found %lu disabled %lu\n", (unsigned long)nFound, (unsigned long)nDisabled);
-    return 0;
+    for (const char* p = text; *p != '\0'; p++) {
+        if (*p < '0' || *p > '9' || dwSeconds > 429496 || (dwSeconds == 429496 && *p > '7')) {
+            return false;
+        }
+        dwSeconds = dwSeconds * 10 + (DWORD)(*p - '0');
+    }
+    *pdwMs = dwSeconds * 1000;
+    return true;
 }
 
-// disable, enable or reset, once nothing stands in the way.
-static int Switch(const char* verb, GUID interfaceClass) {
-    if (IsWow64()) {
-        (void)fputs(
-            "donglectl: a 32-bit program cannot switch devices on 64-bit Windows. Run the x64 "
-            "build, x64\\donglectl.exe, instead.\n",
-            stderr);
-        return (int)dwNeeds64Bit;
-    }
-    if (!IsAdministrator()) {
-        (void)fputs("donglectl: switching devices needs administrator rights. Run donglectl from a "
-                    "command prompt opened with \"Run as administrator\".\n",
-                    stderr);
-        return (int)dwNeedsAdministrator;
-    }
-    if (_stricmp(verb, "enable") != 0) {
-        const int nDisabled = DisableDongles(interfaceClass);
-        if (nDisabled < 0) {
-            return ListFailed(GetLastError());
+static int WaitVerb(int argc, char** argv) {
+    bool bPresent = true;
+    bool bState = false;
+    DWORD dwTimeoutMs = INFINITE;
+    for (int i = 2; i < argc; i++) {
+        if (!bState && (_stricmp(argv[i], "present") == 0 || _stricmp(argv[i], "absent") == 0)) {
+            bPresent = _stricmp(argv[i], "present") == 0;
+            bState = true;
+        } else if (_stricmp(argv[i], "--timeout") == 0 && dwTimeoutMs == INFINITE) {
+            if (i + 1 == argc) {
+                return UsageError("'%s' needs a number of seconds", argv[i]);
+            }
+            if (!ReadSeconds(argv[++i], &dwTimeoutMs)) {
+                return UsageError("'%s' is not a whole number of seconds", argv[i]);
+            }
+        } else {
+            return UsageError("'wait' does not take '%s'", argv[i]);
         }
-        printf("disabled %d\n", nDisabled);
     }
-    if (_stricmp(verb, "disable") != 0) {
-        const int nEnabled = EnableDongles(interfaceClass);
-        if (nEnabled < 0) {
-            return ListFailed(GetLastError());
-        }
-        printf("enabled %d\n", nEnabled);
-    }
-    return 0;
+    return Wait(bPresent, dwTimeoutMs);
 }
 
 int main(int argc, char** argv) {
+    CtlOutput out;
+    memset(&out, 0, sizeof(out));
     if (argc < 2) {
         return UsageError("no verb given%s", "");
     }
     const char* verb = argv[1];
-    if (strcmp(verb, "--help") == 0 || strcmp(verb, "-h") == 0 || strcmp(verb, "/?") == 0) {
-        if (argc > 2) {
+    if (IsHelp(verb)) {
+        if (argc > 3 || (argc == 3 && _stricmp(verb, "help") != 0)) {
             return UsageError("'%s' takes no argument", verb);
         }
-        (void)fputs(szHelp, stdout);
-        return 0;
+        return Help(argc == 3 ? argv[2] : NULL);
     }
-    if (strcmp(verb, "--version") == 0) {
+    if (_stricmp(verb, "--version") == 0) {
         if (argc > 2) {
             return UsageError("'%s' takes no argument", verb);
         }
         printf("donglectl %s\n", DONGLE_VERSION_TEXT);
         return 0;
     }
-    if (_stricmp(verb, "status") == 0 || _stricmp(verb, "list") == 0) {
-        if (argc > 2) {
-            return UsageError("'%s' takes no argument", verb);
-        }
-        return _stricmp(verb, "list") == 0 ? List() : Status();
-    }
-    if (_stricmp(verb, "disable") != 0 && _stricmp(verb, "enable") != 0 &&
-        _stricmp(verb, "reset") != 0) {
-        return UsageError("unknown verb '%s'", verb);
-    }
-    if (argc != 3) {
-        return UsageError(argc < 3 ? "'%s' needs an interface class GUID"
-                                   : "'%s' takes one interface class GUID",
+    const bool bKnown = _stricmp(verb, "status") == 0 || _stricmp(verb, "list") == 0 ||
+                        _stricmp(verb, "disable") == 0 || _stricmp(verb, "enable") == 0 ||
+                        _stricmp(verb, "reset") == 0 || _stricmp(verb, "wait") == 0;
+    if (!bKnown) {
+        return UsageError("unknown verb '%s'; the verbs are status, list, disable, enable, reset "
+                          "and wait",
                           verb);
     }
+    if (argc == 3 && IsHelp(argv[2]) && _stricmp(argv[2], "help") != 0) {
+        return Help(verb);
+    }
+    if (_stricmp(verb, "wait") == 0) {
+        return Finished(WaitVerb(argc, argv));
+    }
+    // The other verbs: an optional --json anywhere after the verb, and at most one GUID.
+    const char* guidText = NULL;
+    for (int i = 2; i < argc; i++) {
+        if (_stricmp(argv[i], "--json") == 0 && !out.bJson) {
+            out.bJson = true;
+        } else if (guidText == NULL && _stricmp(verb, "status") != 0) {
+            guidText = argv[i];
+        } else {
+            return UsageError(_stricmp(verb, "status") == 0 ? "'%s' takes no argument"
+                                                            : "'%s' takes one interface class GUID",
+                              verb);
+        }
+    }
+    if (_stricmp(verb, "status") == 0) {
+        return Status(&out);
+    }
     GUID interfaceClass;
-    if (!ReadInterfaceClassGuid(argv[2], &interfaceClass)) {
+    if (guidText != NULL && !ReadInterfaceClassGuid(guidText, &interfaceClass)) {
         return UsageError("'%s' is not an interface class GUID; expected one like "
                           "{A5DCBF10-6530-11D2-901F-00C04FB951ED}",
-                          argv[2]);
+                          guidText);
     }
-    return Switch(verb, interfaceClass);
+    if (_stricmp(verb, "list") == 0) {
+        return List(&out, guidText != NULL ? &interfaceClass : NULL);
+    }
+    if (guidText == NULL) {
+        return UsageError("'%s' needs an interface class GUID", verb);
+    }
+    return Finished(Switch(&out, verb, interfaceClass));
 }

@@ -77,6 +77,58 @@ CONFIGRET CM_Get_Device_IDA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, ULO
     return CR_SUCCESS;
 }
 
+// The current hardware profile's flags of a device (CSCONFIGFLAG_DISABLED is the setting a
+// configuration-specific change writes). Deprecated from Windows 8 on: the documentation does not
+// say that it fails there, but a device's failProfileFlags makes both calls fail, as a program
+// must survive.
+CONFIGRET CM_Get_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulHardwareProfile, PULONG pulValue,
+                                ULONG ulFlags) {
+    if (pDeviceID == nullptr || pulValue == nullptr) {
+        return CR_INVALID_POINTER;
+    }
+    if (ulFlags != 0) {
+        return CR_INVALID_FLAG;
+    }
+    sim::Device* d = sim::FindDevice(pDeviceID);
+    if (d == nullptr || ulHardwareProfile != 0) {
+        return CR_NO_SUCH_DEVINST;
+    }
+    if (d->failProfileFlags != CR_SUCCESS) {
+        return d->failProfileFlags;
+    }
+    *pulValue = d->otherProfileFlags | (d->disabledConfig ? CSCONFIGFLAG_DISABLED : 0);
+    return CR_SUCCESS;
+}
+
+// Writes the current profile's flags. Needs administrator rights. A node in the tree runs as it
+// ran until the platform starts it anew.
+CONFIGRET CM_Set_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulConfig, ULONG ulValue,
+                                ULONG ulFlags) {
+    if (pDeviceID == nullptr) {
+        return CR_INVALID_POINTER;
+    }
+    if (ulFlags != 0) {
+        return CR_INVALID_FLAG;
+    }
+    sim::Device* d = sim::FindDevice(pDeviceID);
+    if (d == nullptr || ulConfig != 0) {
+        return CR_NO_SUCH_DEVINST;
+    }
+    if (d->failProfileFlags != CR_SUCCESS) {
+        return d->failProfileFlags;
+    }
+    if (!St().administrator) {
+        return CR_ACCESS_DENIED;
+    }
+    sim::Event("SetProfileFlags " + d->instanceId + " " + std::to_string(ulValue));
+    if (sim::InTree(*d) && !d->runsDisabled) {
+        d->runsDisabled = sim::Disabled(*d);
+    }
+    d->disabledConfig = (ulValue & CSCONFIGFLAG_DISABLED) != 0;
+    d->otherProfileFlags = ulValue & ~(ULONG)CSCONFIGFLAG_DISABLED;
+    return CR_SUCCESS;
+}
+
 CONFIGRET CM_Get_DevNode_Status_Ex(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst,
                                    ULONG ulFlags, HMACHINE hMachine) {
     if (pulStatus == nullptr || pulProblemNumber == nullptr) {

@@ -2,6 +2,10 @@
 // comparison under the code page the test chose.
 #include "platform/sim/state.h"
 
+#include <iconv.h>
+
+#include <string>
+
 using sim::St;
 
 namespace {
@@ -42,15 +46,73 @@ void SetLastError(DWORD dwErrCode) {
     St().lastError = dwErrCode;
 }
 
-// Recorded, never slept: tests stay fast and can check every pause asked for.
+// Recorded, never slept: the platform's clock moves on instead, so tests stay fast and can check
+// every pause asked for. Plug steps due by the pause's end take effect, and a console event
+// planted for this pause is raised during it.
 void Sleep(DWORD dwMilliseconds) {
+    const size_t pause = St().sleeps.size();
     St().sleeps.push_back(dwMilliseconds);
     sim::Event("Sleep " + std::to_string(dwMilliseconds));
+    St().now += dwMilliseconds;
+    sim::ApplyPlugs();
+    auto event = St().consoleEvents.find(pause);
+    if (event != St().consoleEvents.end()) {
+        sim::RaiseConsoleEvent(event->second);
+    }
+}
+
+DWORD GetTickCount(void) {
+    return St().now;
 }
 
 // The runtime's bounded case-insensitive comparison. Under a double-byte code page a lead byte
 // and its trail byte form one character, counted once and folded as a whole; under a single-byte
 // code page only A-Z fold, as in the runtime's "C" locale.
+BOOL IsDBCSLeadByte(BYTE TestChar) {
+    return IsLeadByte(TestChar) ? TRUE : FALSE;
+}
+
+// CP_ACP only, the code page the test chose; MB_ERR_INVALID_CHARS makes a byte sequence the code
+// page gives no character fail with ERROR_NO_UNICODE_TRANSLATION.
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        WCHAR* lpWideCharStr, int cchWideChar) {
+    if (CodePage != CP_ACP || lpMultiByteStr == nullptr || cbMultiByte <= 0 ||
+        (dwFlags & ~(DWORD)MB_ERR_INVALID_CHARS) != 0) {
+        sim::Fail(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::string name = "CP" + std::to_string(St().codePage);
+    iconv_t cd = iconv_open("UTF-16LE", name.c_str());
+    if (cd == (iconv_t)-1) {
+        sim::Fail(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string in(lpMultiByteStr, (size_t)cbMultiByte);
+    char out[64];
+    char* src = in.data();
+    size_t srcLeft = in.size();
+    char* dst = out;
+    size_t dstLeft = sizeof(out);
+    const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (r == (size_t)-1 || srcLeft != 0) {
+        sim::Fail(1113); // ERROR_NO_UNICODE_TRANSLATION
+        return 0;
+    }
+    const int units = (int)((sizeof(out) - dstLeft) / 2);
+    if (lpWideCharStr != nullptr) {
+        if (units > cchWideChar) {
+            sim::Fail(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        for (int k = 0; k < units; k++) {
+            lpWideCharStr[k] =
+                (WCHAR)((unsigned char)out[2 * k] | (unsigned char)out[2 * k + 1] << 8);
+        }
+    }
+    return units;
+}
+
 int _mbsnicmp(const unsigned char* string1, const unsigned char* string2, size_t count) {
     while (count-- > 0) {
         if (*string1 == 0) {

@@ -28,9 +28,63 @@ BOOL IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
     return TRUE;
 }
 
+// IsWow64Process2 (Windows 10 version 1709 and later): the process's machine is
+// IMAGE_FILE_MACHINE_UNKNOWN unless it runs under WOW64; the native machine is the system's.
+BOOL IsWow64Process2(HANDLE hProcess, USHORT* pProcessMachine, USHORT* pNativeMachine) {
+    if (hProcess != &currentProcess || pProcessMachine == nullptr) {
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    *pProcessMachine = St().wow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
+    if (pNativeMachine != nullptr) {
+        *pNativeMachine = St().arm64 ? IMAGE_FILE_MACHINE_ARM64 : IMAGE_FILE_MACHINE_AMD64;
+    }
+    return TRUE;
+}
+
 } // namespace
 
+namespace sim {
+
+void RaiseConsoleEvent(DWORD ctrlType) {
+    Event("ConsoleEvent " + std::to_string(ctrlType));
+    auto& handlers = St().consoleHandlers;
+    for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) {
+        if ((*it)(ctrlType)) {
+            // SetConsoleCtrlHandler: for CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT and
+            // CTRL_SHUTDOWN_EVENT the system ends the process once the handler returns, whatever
+            // it answers.
+            if (ctrlType == CTRL_C_EVENT || ctrlType == CTRL_BREAK_EVENT) {
+                return;
+            }
+            break;
+        }
+    }
+    St().consoleEnded = true;
+    Event("ProcessEnded");
+    throw ProcessEnded();
+}
+
+} // namespace sim
+
 extern "C" {
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
+    auto& handlers = St().consoleHandlers;
+    if (HandlerRoutine == nullptr) {
+        return sim::Fail(ERROR_INVALID_PARAMETER); // ignoring Ctrl+C is not modelled
+    }
+    if (Add) {
+        handlers.push_back(HandlerRoutine);
+        return TRUE;
+    }
+    for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) {
+        if (*it == HandlerRoutine) {
+            handlers.erase(std::next(it).base());
+            return TRUE;
+        }
+    }
+    return sim::Fail(ERROR_INVALID_PARAMETER);
+}
 
 int _stricmp(const char* string1, const char* string2) {
     for (;; string1++, string2++) {
@@ -57,15 +111,20 @@ HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
 
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     if (hModule == &kernel32Module && lpProcName != nullptr &&
-        strcmp(lpProcName, "IsWow64Process") == 0) {
-        return (FARPROC)(void (*)(void))IsWow64Process;
+        St().hiddenProcs.count(lpProcName) == 0) {
+        if (strcmp(lpProcName, "IsWow64Process") == 0) {
+            return (FARPROC)(void (*)(void))IsWow64Process;
+        }
+        if (strcmp(lpProcName, "IsWow64Process2") == 0) {
+            return (FARPROC)(void (*)(void))IsWow64Process2;
+        }
     }
     sim::Fail(127); // ERROR_PROC_NOT_FOUND
     return nullptr;
 }
 
-// The texts of the errors a device list can fail with here; any other has none, as many Setup
-// API codes have none in the system's message table.
+// The texts of the errors the tests meet; any other has none, as many Setup API codes have none
+// in the system's message table.
 DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                      LPSTR lpBuffer, DWORD nSize, va_list* Arguments) {
     (void)lpSource;
@@ -85,6 +144,9 @@ DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWO
         break;
     case ERROR_INVALID_PARAMETER:
         text = "The parameter is incorrect.\r\n";
+        break;
+    case ERROR_NOT_FOUND:
+        text = "Element not found.\r\n";
         break;
     default:
         sim::Fail(ERROR_MR_MID_NOT_FOUND);

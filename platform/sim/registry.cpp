@@ -1,6 +1,9 @@
 // The simulated platform: the registry (winreg.h) under HKEY_LOCAL_MACHINE.
 #include "platform/sim/state.h"
 
+#include <cstring>
+#include <set>
+
 using sim::St;
 
 extern "C" {
@@ -69,6 +72,91 @@ LONG RegCloseKey(HKEY hKey) {
     }
     St().badHandles++;
     return ERROR_INVALID_HANDLE;
+}
+
+// Where Windows keeps the interface classes devices have interfaces of: one subkey per class,
+// named by its GUID in lower case. Here they are the classes of the tree's interfaces.
+static const char kDeviceClasses[] = "SYSTEM\\CURRENTCONTROLSET\\CONTROL\\DEVICECLASSES";
+
+// The names of a key's subkeys, in the order RegEnumKeyExA gives them.
+static std::vector<std::string> Subkeys(const std::string& path) {
+    std::set<std::string> names;
+    if (path == kDeviceClasses) {
+        for (const sim::Device& d : St().devices) {
+            for (const GUID& g : d.interfaces) {
+                char text[40];
+                snprintf(text, sizeof(text), "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
+                         g.Data1, g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
+                         g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+                names.insert(text);
+            }
+        }
+    }
+    const std::string prefix = path + "\\";
+    for (const auto& key : St().keys) {
+        if (key.first.compare(0, prefix.size(), prefix) == 0) {
+            const std::string rest = key.first.substr(prefix.size());
+            names.insert(rest.substr(0, rest.find('\\')));
+        }
+    }
+    return std::vector<std::string>(names.begin(), names.end());
+}
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                   PHKEY phkResult) {
+    if (hKey != HKEY_LOCAL_MACHINE) {
+        St().badHandles++;
+        return ERROR_INVALID_HANDLE;
+    }
+    if (lpSubKey == nullptr || phkResult == nullptr || ulOptions != 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::string path = sim::Upper(lpSubKey);
+    if (path != kDeviceClasses && St().keys.count(path) == 0) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    auto key = std::make_unique<sim::OpenKey>();
+    key->path = path;
+    key->access = samDesired;
+    *phkResult = (HKEY)key.get();
+    St().openKeys.insert(std::move(key));
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPSTR lpClass, LPDWORD lpcchClass, void* lpftLastWriteTime) {
+    (void)lpClass, (void)lpcchClass, (void)lpftLastWriteTime;
+    sim::OpenKey* key = sim::FindKey(hKey);
+    if (key == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if ((key->access & KEY_ENUMERATE_SUB_KEYS) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const std::vector<std::string> names = Subkeys(key->path);
+    if (dwIndex >= names.size()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    const std::string& name = names[dwIndex];
+    if (*lpcchName <= name.size()) {
+        return ERROR_MORE_DATA;
+    }
+    memcpy(lpName, name.c_str(), name.size() + 1);
+    *lpcchName = (DWORD)name.size();
+    return ERROR_SUCCESS;
+}
+
+LONG InterlockedExchange(volatile LONG* Target, LONG Value) {
+    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
+
+LONG InterlockedCompareExchange(volatile LONG* Destination, LONG Exchange, LONG Comparand) {
+    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return Comparand;
 }
 
 } // extern "C"

@@ -11,6 +11,12 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwnd
                               DWORD Flags) {
     (void)hwndParent;
     sim::Event("ClassDevs " + std::to_string(Flags));
+    // The platform enumerates the devices again: nodes whose parent was enabled since come back
+    // into the tree, and plug steps that are due take effect.
+    for (sim::Device& d : St().devices) {
+        d.awaitsEnumeration = false;
+    }
+    sim::ApplyPlugs();
     if (St().deviceListError != 0) {
         sim::Fail(St().deviceListError);
         return INVALID_HANDLE_VALUE;
@@ -173,8 +179,11 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     }
     if (Property == SPDRP_CONFIGFLAGS) {
         // A REG_DWORD: CONFIGFLAG_DISABLED while the global disable setting is written, whether
-        // or not the change has taken effect.
-        const DWORD flags = d.disabledGlobal ? CONFIGFLAG_DISABLED : 0;
+        // or not the change has taken effect, among the device's other flags.
+        if (d.failConfigFlags != 0) {
+            return sim::Fail(d.failConfigFlags);
+        }
+        const DWORD flags = d.otherConfigFlags | (d.disabledGlobal ? CONFIGFLAG_DISABLED : 0);
         if (RequiredSize != nullptr) {
             *RequiredSize = sizeof(flags);
         }
@@ -248,6 +257,16 @@ BOOL SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Devi
     return TRUE;
 }
 
+// Enabling a device brings the nodes below it back into the tree, but not at once: Windows
+// enumerates them anew, asynchronously. Here they come back at the next device list.
+static void AwaitEnumerationBelow(const sim::Device& parent) {
+    for (sim::Device& d : St().devices) {
+        if (sim::ParentDevice(d) == &parent) {
+            d.awaitsEnumeration = true;
+        }
+    }
+}
+
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                PSP_DEVINFO_DATA DeviceInfoData) {
     sim::Member m;
@@ -261,40 +280,167 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     const SP_PROPCHANGE_PARAMS& p = params->second;
+    const sim::StateScope change(p.StateChange, p.Scope);
+    const bool inTree = sim::InTree(d);
     DWORD error = 0;
-    auto injected = d.failInstaller.find(sim::StateScope(p.StateChange, p.Scope));
-    if (St().wow64) {
-        // A 32-bit process on 64-bit Windows cannot change device state, whatever its rights.
+    bool writes = false;
+    auto injected = d.failInstaller.find(change);
+    auto afterWriting = d.failAfterWriting.find(change);
+    if (St().wow64 || St().arm64) {
+        // SetupDiCallClassInstaller: ERROR_IN_WOW64 for a 32-bit process on 64-bit Windows,
+        // whatever its rights; reported as well for emulated processes on Windows on ARM.
         error = ERROR_IN_WOW64;
+    } else if (St().refuseEveryChange != 0) {
+        error = St().refuseEveryChange;
     } else if (!St().administrator) {
-        // Changing a device's state needs administrator rights.
+        // DIF_PROPERTYCHANGE's default handler needs a member of the Administrators group.
         error = ERROR_ACCESS_DENIED;
     } else if (injected != d.failInstaller.end()) {
         error = injected->second;
+    } else if (p.StateChange == DICS_DISABLE && inTree && (d.status & DN_DISABLEABLE) == 0) {
+        // A node without DN_DISABLEABLE cannot be disabled: refused, nothing written.
+        error = ERROR_NOT_DISABLEABLE;
+    } else if (!inTree && St().absentNodeChange != sim::AbsentNodeChange::Made) {
+        // Not documented; see TreatAbsentNodeChange.
+        error = ERROR_NO_SUCH_DEVINST;
+        writes = St().absentNodeChange == sim::AbsentNodeChange::WrittenFailed;
+    } else {
+        writes = true;
+        if (afterWriting != d.failAfterWriting.end()) {
+            error = afterWriting->second;
+        }
     }
     // A change the installer accepts for the next restart: the call succeeds with DI_NEEDRESTART
-    // in the install parameters (SetupDiCallClassInstaller, DIF_PROPERTYCHANGE), and the node
-    // runs as it did until then.
-    const bool deferred = error == 0 && d.defersChanges && sim::InTree(d);
+    // in the install parameters (SetupDiCallClassInstaller: the caller reads them with
+    // SetupDiGetDeviceInstallParams), and the node runs as it did until then.
+    const bool deferred = error == 0 && inTree && (d.defersChanges || d.vetoed.count(change) != 0);
     sim::Event("Install " + d.instanceId + " " + std::to_string(p.StateChange) + " " +
                std::to_string(p.Scope) + " " + sim::ErrorText(error) +
-               (deferred ? " restart" : ""));
+               (deferred ? " restart" : "") + (error != 0 && writes ? " written" : ""));
     St().changes.push_back(
         {d.instanceId, p.StateChange, p.Scope, p.HwProfile, error == 0, deferred});
-    if (error != 0) {
+    if (!writes) {
         return sim::Fail(error);
     }
-    if (deferred && !d.runsDisabled) {
-        d.runsDisabled = sim::Disabled(d);
+    // The setting is written first, then the device is stopped or started (ReactOS's order); a
+    // change that fails or waits at that step leaves the node running as it ran.
+    const bool wasDisabled = sim::Disabled(d);
+    if ((deferred || (error != 0 && inTree)) && !d.runsDisabled) {
+        d.runsDisabled = wasDisabled;
+    }
+    if (deferred) {
+        m.set->installFlags[m.index] |= DI_NEEDRESTART;
+    } else if (error == 0) {
+        d.runsDisabled.reset(); // stopped or started anew: it runs by its settings
     }
     // SP_PROPCHANGE_PARAMS: DICS_FLAG_GLOBAL changes the device in every hardware profile,
     // DICS_FLAG_CONFIGSPECIFIC in the current one; the two are separate settings. Whether a
     // configuration-specific enable undoes a global disable is not documented: the stricter
-    // reading, only a global enable does. A node that is not present gets the setting too, and
-    // runs by it when it comes back (the installer does not refuse it).
+    // reading, only a global enable does.
     (p.Scope == DICS_FLAG_GLOBAL ? d.disabledGlobal : d.disabledConfig) =
         p.StateChange == DICS_DISABLE;
+    if (wasDisabled && !sim::Disabled(d)) {
+        AwaitEnumerationBelow(d);
+    }
+    return error == 0 ? TRUE : sim::Fail(error);
+}
+
+BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                    PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
+    sim::Member m;
+    if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
+        return FALSE;
+    }
+    if (DeviceInstallParams == nullptr ||
+        DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    memset(DeviceInstallParams, 0, sizeof(*DeviceInstallParams));
+    DeviceInstallParams->cbSize = sizeof(*DeviceInstallParams);
+    DeviceInstallParams->Flags = m.set->installFlags[m.index];
     return TRUE;
+}
+
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                 PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                 PDWORD RequiredSize) {
+    sim::Member m;
+    if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
+        return FALSE;
+    }
+    const std::string& id = m.device->instanceId;
+    if (RequiredSize != nullptr) {
+        *RequiredSize = (DWORD)id.size() + 1;
+    }
+    if (DeviceInstanceId == nullptr || DeviceInstanceIdSize < id.size() + 1) {
+        return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    memcpy(DeviceInstanceId, id.c_str(), id.size() + 1);
+    return TRUE;
+}
+
+// Writes the device's ConfigFlags, the setting a global state change writes: a node that is not
+// in the tree runs by it when it comes back. Writing a device's settings needs administrator
+// rights.
+BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                       DWORD Property, const BYTE* PropertyBuffer,
+                                       DWORD PropertyBufferSize) {
+    sim::Member m;
+    if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
+        return FALSE;
+    }
+    sim::Device& d = *m.device;
+    if (Property != SPDRP_CONFIGFLAGS) {
+        return sim::Fail(ERROR_INVALID_REG_PROPERTY);
+    }
+    if (PropertyBuffer == nullptr || PropertyBufferSize != sizeof(DWORD)) {
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!St().administrator) {
+        return sim::Fail(ERROR_ACCESS_DENIED);
+    }
+    DWORD flags;
+    memcpy(&flags, PropertyBuffer, sizeof(flags));
+    sim::Event("SetConfigFlags " + d.instanceId + " " + std::to_string(flags));
+    // Only a node out of the tree is written to here; a node in the tree runs as it ran until the
+    // platform starts it anew.
+    if (sim::InTree(d) && !d.runsDisabled) {
+        d.runsDisabled = sim::Disabled(d);
+    }
+    d.disabledGlobal = (flags & CONFIGFLAG_DISABLED) != 0;
+    d.otherConfigFlags = flags & ~(DWORD)CONFIGFLAG_DISABLED;
+    return TRUE;
+}
+
+// Device setup classes, as the class Device Manager shows a device under: the ones the tests
+// name.
+BOOL SetupDiClassNameFromGuidA(const GUID* ClassGuid, PSTR ClassName, DWORD ClassNameSize,
+                               PDWORD RequiredSize) {
+    static const struct {
+        GUID guid;
+        const char* name;
+    } classes[] = {
+        {{0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}}, "USB"},
+        {{0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}},
+         "HIDClass"},
+    };
+    if (ClassGuid == nullptr) {
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    for (const auto& c : classes) {
+        if (sim::SameGuid(c.guid, *ClassGuid)) {
+            const size_t size = strlen(c.name) + 1;
+            if (RequiredSize != nullptr) {
+                *RequiredSize = (DWORD)size;
+            }
+            if (ClassName == nullptr || ClassNameSize < size) {
+                return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
+            }
+            memcpy(ClassName, c.name, size);
+            return TRUE;
+        }
+    }
+    return sim::Fail(ERROR_INVALID_CLASS);
 }
 
 BOOL SetupDiGetDeviceInfoListDetailA(HDEVINFO DeviceInfoSet,

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,8 +50,24 @@ struct Device {
     // device's install parameters): the settings are written, the node keeps running as it ran
     // until Restart().
     bool defersChanges = false;
+    // Changes that software holding the device open vetoes: the installer accepts that one
+    // change for the next restart, as for defersChanges.
+    std::set<StateScope> vetoed;
+    // Changes whose setting is written before the device is stopped or started, and that then
+    // fail with this error: the node runs as it ran until a restart.
+    std::map<StateScope, DWORD> failAfterWriting;
     // Set by the platform: how a node whose change waits for a restart runs until then.
     std::optional<bool> runsDisabled;
+    // Set by the platform: the node's parent was enabled, and the node comes back into the tree
+    // only when the platform enumerates again (the next device list).
+    bool awaitsEnumeration = false;
+    // Bits besides the disable settings that SPDRP_CONFIGFLAGS and CM_Get_HW_Prof_FlagsA read.
+    DWORD otherConfigFlags = 0;
+    ULONG otherProfileFlags = 0;
+    // Nonzero: reading SPDRP_CONFIGFLAGS fails with this error, CM_Get_HW_Prof_FlagsA with this
+    // CONFIGRET.
+    DWORD failConfigFlags = 0;
+    CONFIGRET failProfileFlags = CR_SUCCESS;
     std::optional<Property> hardwareIds;
     std::optional<Property> compatibleIds;
     // Nonzero: reading that property fails with this error code.
@@ -99,6 +116,21 @@ struct RegValue {
     std::string bytes;
 };
 
+// Milliseconds since the platform started: GetTickCount reads it, Sleep advances it.
+DWORD Now();
+// At time ms, the device is plugged in (true) or unplugged (false).
+void PlugAt(DWORD ms, const std::string& instanceId, bool plugged);
+// The console control event (CTRL_C_EVENT and the like) raised during the pause numbered
+// pause (counting from 0): the handlers the program installed are called, last first; when
+// none handles it, the process ends (ConsoleEnded).
+void RaiseConsoleEventDuringPause(size_t pause, DWORD ctrlType);
+// Thrown through the program when a console event ends the process: the tests catch it where
+// they call the program's entry.
+struct ProcessEnded {};
+// The console handlers installed now, and whether an unhandled event ended the process.
+int ConsoleHandlers();
+bool ConsoleEnded();
+
 // Clears the tree, the registry, injected failures and all records; code page 1252.
 void Reset();
 
@@ -117,6 +149,25 @@ void FailKeyCreation(LONG error);
 // Runs as a 32-bit process on 64-bit Windows: IsWow64Process says so, and the class installer
 // answers ERROR_IN_WOW64 to every call, whatever the process's rights.
 void RunAsWow64(bool wow64);
+// Runs emulated on Windows on ARM (IsWow64Process2 names the native machine ARM64, while
+// IsWow64Process of an emulated x64 process says no): the installer answers ERROR_IN_WOW64.
+void RunOnArm64(bool arm64);
+// The class installer refuses every change with this error, whatever the process's width and
+// rights (0: it does not): an administrator who is still denied, an ERROR_IN_WOW64 that no
+// predictor foretold.
+void RefuseEveryChange(DWORD error);
+// GetProcAddress does not find this function of kernel32 (an older Windows).
+void HideProc(const std::string& name);
+// How the class installer treats a state change of a node that is not in the tree (unplugged,
+// or below a disabled parent). The documentation does not say: SetupDiChangeState's page lists
+// no outcome, and a node without a devnode cannot be started. Each reading is one the program
+// must survive:
+enum class AbsentNodeChange {
+    Made,          // the setting is written and the change reported made (the default)
+    WrittenFailed, // the setting is written, then the change fails (ERROR_NO_SUCH_DEVINST)
+    Refused        // the change is refused (ERROR_NO_SUCH_DEVINST) and nothing is written
+};
+void TreatAbsentNodeChange(AbsentNodeChange reading);
 // Runs with administrator rights (the default), or without: then the token is no member of the
 // Administrators group and the class installer answers ERROR_ACCESS_DENIED to every change.
 void RunAsAdministrator(bool administrator);

@@ -96,7 +96,7 @@ bool InTree(const Device& d) {
     // A planted cycle of parents ends the walk as if the tree ended there.
     const Device* node = &d;
     for (size_t depth = 0; depth <= St().devices.size(); depth++) {
-        if (!node->present) {
+        if (!node->present || node->awaitsEnumeration) {
             return false;
         }
         const Device* parent = ParentDevice(*node);
@@ -109,6 +109,19 @@ bool InTree(const Device& d) {
         node = parent;
     }
     return true;
+}
+
+void ApplyPlugs() {
+    auto& plugs = St().plugs;
+    for (auto it = plugs.begin(); it != plugs.end();) {
+        Device* d = it->at <= St().now ? FindDevice(it->instanceId) : nullptr;
+        if (d == nullptr) {
+            ++it;
+            continue;
+        }
+        d->present = it->plugged;
+        it = plugs.erase(it);
+    }
 }
 
 bool Disabled(const Device& d) {

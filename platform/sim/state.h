@@ -23,6 +23,9 @@ struct DevInfoSet {
     // (device, interface index within the device) for an interface list.
     std::vector<std::pair<size_t, size_t>> interfaces;
     std::map<size_t, SP_PROPCHANGE_PARAMS> params;
+    // The Flags of each device's install parameters (SP_DEVINSTALL_PARAMS): the installer sets
+    // DI_NEEDRESTART there, and it stays set for the life of the set.
+    std::map<size_t, DWORD> installFlags;
 };
 
 struct Key {
@@ -45,6 +48,20 @@ struct State {
     DWORD listDetailError = 0;
     LONG keyCreationError = 0;
     bool wow64 = false;
+    bool arm64 = false;
+    DWORD refuseEveryChange = 0;
+    std::set<std::string> hiddenProcs;
+    AbsentNodeChange absentNodeChange = AbsentNodeChange::Made;
+    DWORD now = 0;
+    struct Plug {
+        DWORD at;
+        std::string instanceId;
+        bool plugged;
+    };
+    std::vector<Plug> plugs;
+    std::map<size_t, DWORD> consoleEvents; // pause number -> event
+    std::vector<BOOL (*)(DWORD)> consoleHandlers;
+    bool consoleEnded = false;
     bool windows8 = false;
     bool administrator = true;
     int openSids = 0;
@@ -81,6 +98,11 @@ struct Member {
 // to it.
 bool FindMember(HDEVINFO h, PSP_DEVINFO_DATA did, Member* member);
 
+// Calls the installed console handlers, last installed first, until one handles the event; when
+// none does, the process ends (ProcessEnded is thrown).
+void RaiseConsoleEvent(DWORD ctrlType);
+// Applies the plug and unplug steps due by now.
+void ApplyPlugs();
 // In the device tree: plugged in, below a parent that is in the tree and not disabled.
 bool InTree(const Device& d);
 // Disabled as the node runs: by either setting, or as it ran before a change that waits for a

@@ -38,6 +38,15 @@ void Reset() {
     s.listDetailError = 0;
     s.keyCreationError = 0;
     s.wow64 = false;
+    s.arm64 = false;
+    s.refuseEveryChange = 0;
+    s.hiddenProcs.clear();
+    s.absentNodeChange = AbsentNodeChange::Made;
+    s.now = 0;
+    s.plugs.clear();
+    s.consoleEvents.clear();
+    s.consoleHandlers.clear();
+    s.consoleEnded = false;
     s.windows8 = false;
     s.administrator = true;
     s.openSids = 0;
@@ -76,6 +85,33 @@ void FailKeyCreation(LONG error) {
 void RunAsWow64(bool wow64) {
     St().wow64 = wow64;
 }
+void RunOnArm64(bool arm64) {
+    St().arm64 = arm64;
+}
+void RefuseEveryChange(DWORD error) {
+    St().refuseEveryChange = error;
+}
+void HideProc(const std::string& name) {
+    St().hiddenProcs.insert(name);
+}
+void TreatAbsentNodeChange(AbsentNodeChange reading) {
+    St().absentNodeChange = reading;
+}
+DWORD Now() {
+    return St().now;
+}
+void PlugAt(DWORD ms, const std::string& instanceId, bool plugged) {
+    St().plugs.push_back({ms, instanceId, plugged});
+}
+void RaiseConsoleEventDuringPause(size_t pause, DWORD ctrlType) {
+    St().consoleEvents[pause] = ctrlType;
+}
+int ConsoleHandlers() {
+    return (int)St().consoleHandlers.size();
+}
+bool ConsoleEnded() {
+    return St().consoleEnded;
+}
 void RunAsAdministrator(bool administrator) {
     St().administrator = administrator;
 }
@@ -92,6 +128,7 @@ void Restart() {
     }
     for (Device& d : s.devices) {
         d.runsDisabled.reset();
+        d.awaitsEnumeration = false;
     }
 }
 bool InTree(const std::string& instanceId) {

@@ -56,12 +56,18 @@ typedef BOOL* PBOOL;
 typedef void* PSID;
 typedef void* HMODULE;
 typedef intptr_t (*FARPROC)(void);
+typedef uint16_t USHORT;
+typedef uint16_t WCHAR;
+#define CP_ACP 0
+#define MB_ERR_INVALID_CHARS 0x00000008
+typedef BOOL (*PHANDLER_ROUTINE)(DWORD CtrlType);
 #define WINAPI
 
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define INFINITE 0xFFFFFFFF
 
 // Error codes (winerror.h)
 #define ERROR_SUCCESS 0L
@@ -70,11 +76,17 @@ typedef intptr_t (*FARPROC)(void);
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
+#define ERROR_GEN_FAILURE 31L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_MORE_DATA 234L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_INVALID_FLAGS 1004L
+#define ERROR_NOT_FOUND 1168L
+#define ERROR_CANCELLED 1223L
+#define ERROR_TIMEOUT 1460L
+#define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
 #define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_NO_SUCH_DEVINST ((DWORD)0xE000020B)
 #define ERROR_INVALID_CLASS_INSTALLER ((DWORD)0xE000020D)
@@ -90,6 +102,7 @@ typedef intptr_t (*FARPROC)(void);
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
 #define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
 #define KEY_WRITE 0x20006
 #define KEY_READ 0x20019
 #define REG_OPTION_NON_VOLATILE 0x00000000L
@@ -115,7 +128,11 @@ typedef UINT DI_FUNCTION;
 #define SPDRP_COMPATIBLEIDS 0x00000002
 #define SPDRP_CONFIGFLAGS 0x0000000A
 #define CONFIGFLAG_DISABLED 0x00000001
+#define CSCONFIGFLAG_DISABLED 0x00000001
+#define DI_NEEDRESTART 0x00000080
+#define DI_NEEDREBOOT 0x00000100
 #define DIF_PROPERTYCHANGE 0x00000012
+#define SPINT_ACTIVE 0x00000001
 #define DICS_ENABLE 0x00000001
 #define DICS_DISABLE 0x00000002
 #define DICS_FLAG_GLOBAL 0x00000001
@@ -157,6 +174,19 @@ typedef struct _SP_PROPCHANGE_PARAMS {
     DWORD HwProfile;
 } SP_PROPCHANGE_PARAMS, *PSP_PROPCHANGE_PARAMS;
 
+typedef struct _SP_DEVINSTALL_PARAMS_A {
+    DWORD cbSize;
+    DWORD Flags;
+    DWORD FlagsEx;
+    HWND hwndParent;
+    PVOID InstallMsgHandler;
+    PVOID InstallMsgHandlerContext;
+    PVOID FileQueue;
+    ULONG_PTR ClassInstallReserved;
+    DWORD Reserved;
+    CHAR DriverPath[MAX_PATH];
+} SP_DEVINSTALL_PARAMS_A, *PSP_DEVINSTALL_PARAMS_A;
+
 typedef struct _SP_DEVINFO_LIST_DETAIL_DATA_A {
     DWORD cbSize;
     GUID ClassGuid;
@@ -174,6 +204,17 @@ typedef struct _SID_IDENTIFIER_AUTHORITY {
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020L
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220L
 
+// Console control events (wincon.h) and machines (winnt.h)
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+#define CTRL_LOGOFF_EVENT 5
+#define CTRL_SHUTDOWN_EVENT 6
+#define IMAGE_FILE_MACHINE_UNKNOWN 0
+#define IMAGE_FILE_MACHINE_I386 0x014c
+#define IMAGE_FILE_MACHINE_AMD64 0x8664
+#define IMAGE_FILE_MACHINE_ARM64 0xAA64
+
 // Messages (winbase.h) and GUID text (rpcdce.h)
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
@@ -188,6 +229,7 @@ typedef DWORD CONFIGRET;
 typedef DWORD DEVINST;
 typedef DEVINST* PDEVINST;
 typedef HANDLE HMACHINE;
+typedef char* DEVINSTID_A;
 
 #define CR_SUCCESS 0x00000000
 #define CR_INVALID_POINTER 0x00000003
@@ -196,6 +238,8 @@ typedef HANDLE HMACHINE;
 #define CR_NO_SUCH_DEVNODE 0x0000000D
 #define CR_NO_SUCH_DEVINST CR_NO_SUCH_DEVNODE
 #define CR_FAILURE 0x00000013
+#define CR_ACCESS_DENIED 0x00000033
+#define CR_CALL_NOT_IMPLEMENTED 0x00000034
 #define CR_BUFFER_SMALL 0x0000001A
 #define CR_INVALID_MACHINENAME 0x0000002F
 #define DN_STARTED 0x00000008
@@ -207,6 +251,8 @@ extern "C" {
 DWORD GetLastError(void);
 void SetLastError(DWORD dwErrCode);
 void Sleep(DWORD dwMilliseconds);
+DWORD GetTickCount(void);
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);
 
 HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent,
                               DWORD Flags);
@@ -229,12 +275,26 @@ BOOL SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Devi
                                    DWORD ClassInstallParamsSize);
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                PSP_DEVINFO_DATA DeviceInfoData);
+BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                    PSP_DEVINSTALL_PARAMS_A DeviceInstallParams);
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                 PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                 PDWORD RequiredSize);
+BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                       DWORD Property, const BYTE* PropertyBuffer,
+                                       DWORD PropertyBufferSize);
+BOOL SetupDiClassNameFromGuidA(const GUID* ClassGuid, PSTR ClassName, DWORD ClassNameSize,
+                               PDWORD RequiredSize);
 BOOL SetupDiGetDeviceInfoListDetailA(HDEVINFO DeviceInfoSet,
                                      PSP_DEVINFO_LIST_DETAIL_DATA_A DeviceInfoSetDetailData);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 
 CONFIGRET CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags);
 CONFIGRET CM_Get_Device_IDA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, ULONG ulFlags);
+CONFIGRET CM_Get_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulHardwareProfile, PULONG pulValue,
+                                ULONG ulFlags);
+CONFIGRET CM_Set_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulConfig, ULONG ulValue,
+                                ULONG ulFlags);
 CONFIGRET CM_Get_DevNode_Status_Ex(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst,
                                    ULONG ulFlags, HMACHINE hMachine);
 
@@ -244,6 +304,16 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                     DWORD cbData);
 LONG RegCloseKey(HKEY hKey);
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPSTR lpClass, LPDWORD lpcchClass, void* lpftLastWriteTime);
+
+LONG InterlockedExchange(volatile LONG* Target, LONG Value);
+LONG InterlockedCompareExchange(volatile LONG* Destination, LONG Exchange, LONG Comparand);
+
+BOOL IsDBCSLeadByte(BYTE TestChar);
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        WCHAR* lpWideCharStr, int cchWideChar);
 
 int _mbsnicmp(const unsigned char* string1, const unsigned char* string2, size_t count);
 int _stricmp(const char* string1, const char* string2);

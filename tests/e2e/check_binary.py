@@ -24,14 +24,14 @@ import winetest  # noqa: E402
 ALLOWED_IMPORTS = {
     "advapi32.dll": {
         "AllocateAndInitializeSid", "CheckTokenMembership", "FreeSid", "RegCloseKey",
-        "RegCreateKeyExA", "RegSetValueExA",
+        "RegCreateKeyExA", "RegEnumKeyExA", "RegOpenKeyExA", "RegSetValueExA",
     },
     "kernel32.dll": {
         "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageA", "FreeLibrary",
         "GetCurrentProcess", "GetLastError", "GetModuleHandleA", "GetModuleHandleW",
-        "GetProcAddress", "GetStartupInfoA", "InitializeCriticalSection", "IsDBCSLeadByteEx",
-        "LeaveCriticalSection", "LoadLibraryA", "MultiByteToWideChar",
-        "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect", "VirtualQuery",
+        "GetProcAddress", "GetStartupInfoA", "GetTickCount", "InitializeCriticalSection",
+        "IsDBCSLeadByte", "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA",
+        "MultiByteToWideChar", "SetConsoleCtrlHandler", "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect", "VirtualQuery",
         "WideCharToMultiByte",
         # x64 only: exception dispatch of the x64 runtime, in every x64 Windows.
         "__C_specific_handler",
@@ -41,7 +41,8 @@ ALLOWED_IMPORTS = {
         "__p__fmode", "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit", "_errno",
         "_initterm", "_iob", "_lock", "_mbsnicmp", "_onexit", "_stricmp", "_unlock", "abort",
         "atoi", "calloc", "exit", "fprintf", "fputc", "fputs", "free", "fwrite", "localeconv",
-        "malloc", "memchr", "memcpy", "memset", "setlocale", "signal", "strchr", "strcmp",
+        "malloc", "memchr", "memcpy", "memset", "putchar", "puts", "setlocale", "signal",
+        "strchr", "strcmp",
         "strcpy", "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
         # x64 only: the same runtime's data reached through functions.
         "___lc_codepage_func", "___mb_cur_max_func", "__iob_func", "_acmdln", "_commode",
@@ -49,11 +50,13 @@ ALLOWED_IMPORTS = {
     },
     "rpcrt4.dll": {"UuidFromStringA"},
     "setupapi.dll": {
-        "CM_Get_DevNode_Status_Ex", "CM_Get_Device_IDA", "CM_Get_Parent",
-        "SetupDiCallClassInstaller", "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo",
-        "SetupDiEnumDeviceInterfaces", "SetupDiGetClassDevsA", "SetupDiGetDeviceInfoListDetailA",
-        "SetupDiGetDeviceInterfaceDetailA", "SetupDiGetDeviceRegistryPropertyA",
-        "SetupDiSetClassInstallParamsA",
+        "CM_Get_DevNode_Status_Ex", "CM_Get_Device_IDA", "CM_Get_HW_Prof_FlagsA", "CM_Get_Parent",
+        "CM_Set_HW_Prof_FlagsA", "SetupDiCallClassInstaller", "SetupDiClassNameFromGuidA",
+        "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo", "SetupDiEnumDeviceInterfaces",
+        "SetupDiGetClassDevsA", "SetupDiGetDeviceInfoListDetailA", "SetupDiGetDeviceInstallParamsA",
+        "SetupDiGetDeviceInstanceIdA", "SetupDiGetDeviceInterfaceDetailA",
+        "SetupDiGetDeviceRegistryPropertyA", "SetupDiSetClassInstallParamsA",
+        "SetupDiSetDeviceRegistryPropertyA",
     },
 }
 

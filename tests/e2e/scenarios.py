@@ -11,11 +11,21 @@ import sys
 
 SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-device-list",
                   "fail-key-creation", "parent", "installer-fails", "defers-changes", "windows",
-                  "wow64", "not-administrator"}
+                  "wow64", "not-administrator", "vetoes", "fails-after-writing",
+                  "not-disableable", "config-flags", "profile-flags", "config-flags-fail",
+                  "profile-flags-fail", "readings", "installer-refuses", "arm64", "hide-proc",
+                  "plug-at", "unplug-at", "console-event", "disabled", "status-fails"}
 DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
                 "hardware-unterminated", "compatible-unterminated", "interface",
                 "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
-                "times", "parent", "installer-fails", "defers-changes"}
+                "times", "parent", "installer-fails", "defers-changes", "vetoes",
+                "fails-after-writing", "not-disableable", "config-flags", "profile-flags",
+                "config-flags-fail", "profile-flags-fail", "disabled", "status-fails"}
+# How the class installer treats a change of a node that is not in the tree (the documentation
+# does not say): every switching scenario runs under each reading unless it names some.
+READINGS = ["made", "written-failed", "refused"]
+# Console control events a scenario may raise during a pause.
+CONSOLE_EVENTS = {"ctrl-c": 0, "ctrl-break": 1, "close": 2}
 # State changes as installer-fails names them: (DICS_*, DICS_FLAG_*).
 CHANGES = {"disable": (2, 1), "enable-global": (1, 1), "enable-config": (1, 2)}
 # Steps between the device module's operations, on the simulated platform only.
@@ -26,7 +36,9 @@ ERRORS = {
     "ERROR_FILE_NOT_FOUND": 2, "ERROR_ACCESS_DENIED": 5, "ERROR_INVALID_HANDLE": 6,
     "ERROR_NOT_ENOUGH_MEMORY": 8, "ERROR_INVALID_DATA": 13, "ERROR_INVALID_PARAMETER": 87,
     "ERROR_INSUFFICIENT_BUFFER": 122, "ERROR_NO_MORE_ITEMS": 259,
-    "ERROR_ELEVATION_REQUIRED": 740, "ERROR_INVALID_CLASS_INSTALLER": 0xE000020D,
+    "ERROR_ELEVATION_REQUIRED": 740, "ERROR_NOT_FOUND": 1168, "ERROR_CANCELLED": 1223,
+    "ERROR_TIMEOUT": 1460, "ERROR_SUCCESS_REBOOT_REQUIRED": 3010, "ERROR_GEN_FAILURE": 31,
+    "ERROR_NO_SUCH_DEVINST": 0xE000020B, "CR_FAILURE": 0x13, "CR_CALL_NOT_IMPLEMENTED": 0x34, "ERROR_INVALID_CLASS_INSTALLER": 0xE000020D,
     "ERROR_NOT_DISABLEABLE": 0xE0000231, "ERROR_IN_WOW64": 0xE0000235,
 }
 
@@ -64,7 +76,16 @@ class Device:
         self.interfaces = []  # (class GUID text, linked)
         self.parent = ""  # instance ID of the parent node; empty: the root of the tree
         self.installer_fails = []  # (state change, scope, error)
+        self.fails_after_writing = []  # (state change, scope, error)
+        self.vetoes = []  # (state change, scope)
         self.defers_changes = False
+        self.disableable = True
+        self.disabled = False  # its own global disable setting is set
+        self.status_error = 0
+        self.config_flags = 0  # bits besides the disable settings
+        self.profile_flags = 0
+        self.config_flags_error = 0
+        self.profile_flags_error = 0
 
 
 class Scenario:
@@ -87,6 +108,13 @@ class Scenario:
         self.stderr = []  # the lines it writes to standard error
         self.wow64 = False
         self.administrator = True
+        self.arm64 = False
+        self.installer_refuses = 0
+        self.hidden_procs = []
+        self.readings = list(READINGS)
+        self.exits = None  # the exit status of each operation of run (default: all 0)
+        self.plugs = []  # (ms, instance ID, plugged)
+        self.console_events = []  # (pause number, event)
 
 
 def number(text, what):
@@ -124,8 +152,10 @@ def parse_line(cur, word, rest):
             copy.present, copy.props, copy.errors = template.present, template.props, \
                 template.errors
             copy.interfaces, copy.parent = template.interfaces, template.parent
-            copy.installer_fails = template.installer_fails
-            copy.defers_changes = template.defers_changes
+            for attr in ("installer_fails", "fails_after_writing", "vetoes", "defers_changes",
+                         "disableable", "disabled", "status_error", "config_flags", "profile_flags", "config_flags_error",
+                         "profile_flags_error"):
+                setattr(copy, attr, getattr(template, attr))
             cur.devices.append(copy)
     elif word in ("hardware", "compatible"):
         dev.props[word] = Property("multi", id_list(rest))
@@ -144,13 +174,47 @@ def parse_line(cur, word, rest):
         dev.present = False
     elif word == "parent":
         dev.parent = rest
-    elif word == "installer-fails":
+    elif word in ("installer-fails", "fails-after-writing"):
         change, _, error = rest.partition(" ")
         if change not in CHANGES:
-            raise Malformed(f"installer-fails takes one of {', '.join(CHANGES)}: '{change}'")
-        dev.installer_fails.append(CHANGES[change] + (number(error, word),))
+            raise Malformed(f"{word} takes one of {', '.join(CHANGES)}: '{change}'")
+        getattr(dev, word.replace("-", "_")).append(CHANGES[change] + (number(error, word),))
+    elif word == "vetoes":
+        if rest not in CHANGES:
+            raise Malformed(f"vetoes takes one of {', '.join(CHANGES)}: '{rest}'")
+        dev.vetoes.append(CHANGES[rest])
     elif word == "defers-changes":
         dev.defers_changes = True
+    elif word == "not-disableable":
+        dev.disableable = False
+    elif word == "disabled":
+        dev.disabled = True
+    elif word == "status-fails":
+        dev.status_error = number(rest, word)
+    elif word in ("config-flags", "profile-flags"):
+        setattr(dev, word.replace("-", "_"), number(rest, word))
+    elif word in ("config-flags-fail", "profile-flags-fail"):
+        setattr(dev, word[:-5].replace("-", "_") + "_error", number(rest, word))
+    elif word == "readings":
+        cur.readings = rest.split()
+        if not cur.readings or any(r not in READINGS for r in cur.readings):
+            raise Malformed(f"readings takes some of {', '.join(READINGS)}: '{rest}'")
+    elif word == "installer-refuses":
+        cur.installer_refuses = number(rest, word)
+    elif word == "arm64":
+        cur.arm64 = True
+    elif word == "hide-proc":
+        cur.hidden_procs.append(rest)
+    elif word == "exits":
+        cur.exits = [number(t, word) for t in rest.split()]
+    elif word in ("plug-at", "unplug-at"):
+        ms, _, instance_id = rest.partition(" ")
+        cur.plugs.append((number(ms, word), instance_id, word == "plug-at"))
+    elif word == "console-event":
+        pause, _, event = rest.partition(" ")
+        if event not in CONSOLE_EVENTS:
+            raise Malformed(f"console-event takes a pause and one of {', '.join(CONSOLE_EVENTS)}")
+        cur.console_events.append((number(pause, word), CONSOLE_EVENTS[event]))
     elif word == "windows":
         if rest not in ("7", "8"):
             raise Malformed(f"windows takes 7 (before Windows 8) or 8: '{rest}'")
@@ -217,11 +281,21 @@ def load(path):
             except Malformed as e:
                 raise Malformed(f"{path}:{n}: {e}") from None
     for sc in scenarios:
+        ops = [op for op in sc.run[1:] if not STEPS.match(op)]
+        if sc.exits is not None and len(sc.exits) != len(ops):
+            raise Malformed(f"{path}: scenario '{sc.name}' gives {len(sc.exits)} exit statuses "
+                            f"for {len(ops)} operations")
         if sc.run and sc.command is not None:
             raise Malformed(f"{path}: scenario '{sc.name}' has both run and command")
         if not sc.run and sc.command is None and (sc.result is None or sc.record is None):
             raise Malformed(f"{path}: scenario '{sc.name}' needs a result and a record")
     return scenarios
+
+
+def switches(sc):
+    """Whether the scenario asks the class installer for anything."""
+    words = sc.run[1:] if sc.run else (sc.command or [])[:1]
+    return any(w.lower() in ("disable", "enable", "reset") for w in words)
 
 
 def to_json(sc):
@@ -245,10 +319,23 @@ def to_json(sc):
             "parent": d.parent, "defers_changes": d.defers_changes,
             "installer_fails": [{"state": st, "scope": sp, "error": e}
                                 for st, sp, e in d.installer_fails],
+            "fails_after_writing": [{"state": st, "scope": sp, "error": e}
+                                    for st, sp, e in d.fails_after_writing],
+            "vetoes": [{"state": st, "scope": sp} for st, sp in d.vetoes],
+            "disableable": d.disableable, "disabled": d.disabled,
+            "status_error": d.status_error, "config_flags": d.config_flags,
+            "profile_flags": d.profile_flags, "config_flags_error": d.config_flags_error,
+            "profile_flags_error": d.profile_flags_error,
         } for d in sc.devices],
         "expect": sc.expect, "result": sc.result or 0, "record": sc.record or "",
         "run": sc.run, "command": sc.command, "exit": sc.exit, "stderr": sc.stderr,
-        "wow64": sc.wow64, "administrator": sc.administrator,
+        "wow64": sc.wow64, "administrator": sc.administrator, "arm64": sc.arm64,
+        "installer_refuses": sc.installer_refuses, "hidden_procs": sc.hidden_procs,
+        "readings": sc.readings if sc.sim_only and switches(sc) else ["made"],
+        "exits": sc.exits if sc.exits is not None else [0] * len(
+            [op for op in sc.run[1:] if not STEPS.match(op)]),
+        "plugs": [{"at": ms, "instance_id": i, "plugged": p} for ms, i, p in sc.plugs],
+        "console_events": [{"pause": p, "event": e} for p, e in sc.console_events],
     }
 
 

@@ -60,8 +60,9 @@ def run_donglectl(prefix, programs, sc):
     operation of its run line (the platform-contract probe for "contract"). Returns the exit
     status (the last one), stdout and stderr, and the failures of runs that should exit 0."""
     interface_class, ops = (sc.run[0], sc.run[1:]) if sc.run else (None, [None])
+    exits = sc.exits if sc.exits is not None else [0] * len(ops)
     status, out, err, failures = 0, b"", b"", []
-    for op in ops:
+    for op, want in zip(ops, exits if sc.run else [sc.exit]):
         if op is None:
             args = [programs["donglectl"]] + sc.command
         elif op == "contract":
@@ -72,9 +73,11 @@ def run_donglectl(prefix, programs, sc):
             args = [programs["donglectl"], op, interface_class]
         r = prefix.wine(args, codepage=sc.codepage)
         status, out, err = r.returncode, out + r.stdout, err + r.stderr
-        if op is not None and r.returncode != 0:
-            failures.append(f"{op}: exit status {r.returncode}: {r.stderr!r}")
-    return status, out, err, failures
+        if op is not None and r.returncode != want % 256:
+            failures.append(f"{op}: exit status {r.returncode}, wanted {want % 256}: "
+                            f"{r.stderr!r}")
+    # A run's operations were each checked against their own exit status.
+    return (0 if sc.run else status), out, err, failures
 
 
 def check(prefix, programs, sc, set_value_exe=None):

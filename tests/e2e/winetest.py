@@ -47,6 +47,9 @@ def reg_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
+# The loader of Debian's wine32 package, which the "wine" command runs 32-bit programs with.
+WINE32_LOADER = "/usr/lib/wine/wine"
+
 # The exit status by which a test says it did not run (CTest's SKIP_RETURN_CODE).
 SKIPPED = 77
 
@@ -64,9 +67,13 @@ def loader(arch):
 
 def unavailable(arch):
     """Why this machine cannot run Wine for arch, or None when it can: only a kernel that refuses
-    the loader itself ("Exec format error", a kernel booted without 32-bit emulation) counts.
+    the loader itself ("Exec format error", a kernel booted without 32-bit emulation), or a
+    32-bit Wine that tools/install-deps could not install (it says so), counts.
     Raises RuntimeError when Wine fails for any other reason, so that a broken Wine fails the
     tests instead of skipping them."""
+    if arch == "win32" and not os.path.exists(WINE32_LOADER):
+        return f"32-bit Wine is not installed ({WINE32_LOADER} is missing: tools/install-deps " \
+            "could not install wine32:i386)"
     try:
         r = subprocess.run([loader(arch), "--version"], capture_output=True, text=True,
                            stdin=subprocess.DEVNULL, timeout=60)

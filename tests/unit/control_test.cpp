@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <tuple>
 
 // donglectl's entry, as the unit tests build it.
@@ -30,13 +31,21 @@ std::tuple<DWORD, DWORD, DWORD> Counts(DWORD nFound, DWORD nDisabled) {
 // The scenarios shared with the Wine tests, and the sim-only ones with steps between the
 // operations; each on every Windows setting it names.
 std::vector<Scenario> ControlScenarios() {
+    static const std::map<std::string, sim::AbsentNodeChange> readings = {
+        {"made", sim::AbsentNodeChange::Made},
+        {"written-failed", sim::AbsentNodeChange::WrittenFailed},
+        {"refused", sim::AbsentNodeChange::Refused}};
     std::vector<Scenario> all;
     for (Scenario sc : LoadScenarios("control")) {
         const std::string name = sc.name;
         for (int windows : sc.windows) {
-            sc.windows8 = windows == 8;
-            sc.name = name + "-windows" + std::to_string(windows);
-            all.push_back(sc);
+            for (const std::string& reading : sc.readings) {
+                sc.windows8 = windows == 8;
+                sc.reading = readings.at(reading);
+                sc.name = name + "-windows" + std::to_string(windows) +
+                          (sc.readings.size() > 1 ? "-" + reading : "");
+                all.push_back(sc);
+            }
         }
     }
     return all;
@@ -57,7 +66,11 @@ CtlRun RunDongleCtl(std::vector<std::string> args) {
     argv.push_back(nullptr);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const int status = DongleCtlEntry((int)args.size(), argv.data());
+    int status = -1; // the process was ended by a console event
+    try {
+        status = DongleCtlEntry((int)args.size(), argv.data());
+    } catch (const sim::ProcessEnded&) {
+    }
     fflush(stdout);
     fflush(stderr);
     const std::string out = testing::internal::GetCapturedStdout();
@@ -75,6 +88,7 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
     if (sc.hasCommand) {
         all = RunDongleCtl(sc.command);
     }
+    size_t nOp = 0;
     for (size_t i = 1; i < sc.run.size(); i++) {
         const std::string& op = sc.run[i];
         const size_t colon = op.find(':');
@@ -85,6 +99,7 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
             ASSERT_NE(d, nullptr) << op;
             d->present = op.compare(0, colon, "plug") == 0;
         } else if (op == "contract") {
+            nOp++;
             GUID interfaceClass;
             ASSERT_TRUE(ReadInterfaceClassGuid(sc.run[0].c_str(), &interfaceClass));
             testing::internal::CaptureStdout();
@@ -95,9 +110,10 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
             const bool hasClass = op != "status" && op != "list";
             const CtlRun one = RunDongleCtl(hasClass ? std::vector<std::string>{op, sc.run[0]}
                                                      : std::vector<std::string>{op});
-            EXPECT_EQ(one.status, 0) << op << ": " << one.err;
+            EXPECT_EQ((DWORD)one.status, sc.exits.at(nOp)) << op << ": " << one.err;
             all.out += one.out;
             all.err += one.err;
+            nOp++;
         }
     }
     EXPECT_EQ(SplitLines(all.out), sc.expect);
@@ -284,22 +300,26 @@ TEST_F(Control, EnableAsksGlobalThenConfigSpecificWithoutPause) {
     EXPECT_TRUE(sim::Sleeps().empty());
 }
 
-TEST_F(Control, EnableCountsTheConfigSpecificChangeOnly) {
+// The count says what holds, read back, not what the installer answered: a node that no failed
+// change leaves disabled counts; one whose profile setting stays set does not.
+TEST_F(Control, EnableCountsWhatHolds) {
     AddNode("USB\\VID_7B2E&PID_2F40\\GLOBALFAILS", "USB\\VID_7B2E&PID_2F40")
         .failInstaller[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
     AddNode("USB\\VID_7B2E&PID_2F40\\GLOBALREJECTED", "USB\\VID_7B2E&PID_2F40")
         .failParams[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_PARAMETER;
-    AddNode("USB\\VID_7B2E&PID_2F40\\CONFIGFAILS", "USB\\VID_7B2E&PID_2F40")
-        .failInstaller[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_CLASS_INSTALLER;
-    AddNode("USB\\VID_7B2E&PID_2F40\\CONFIGREJECTED", "USB\\VID_7B2E&PID_2F40")
-        .failParams[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_PARAMETER;
+    sim::Device& configFails =
+        AddNode("USB\\VID_7B2E&PID_2F40\\CONFIGFAILS", "USB\\VID_7B2E&PID_2F40");
+    configFails.failInstaller[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] =
+        ERROR_INVALID_CLASS_INSTALLER;
+    configFails.disabledConfig = true;
+    sim::Device& configRejected =
+        AddNode("USB\\VID_7B2E&PID_2F40\\CONFIGREJECTED", "USB\\VID_7B2E&PID_2F40");
+    configRejected.failParams[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_PARAMETER;
+    configRejected.disabledConfig = true;
     EXPECT_EQ(EnableDongles(kUsbDevice), 2);
-    int made = 0;
-    for (const sim::Change& c : sim::Changes()) {
-        made += c.made && c.scope == DICS_FLAG_CONFIGSPECIFIC;
-    }
-    EXPECT_EQ(made, 2);
     EXPECT_EQ(sim::Changes().size(), 6u);
+    EXPECT_FALSE(sim::IsDisabled("USB\\VID_7B2E&PID_2F40\\GLOBALFAILS"));
+    EXPECT_TRUE(sim::IsDisabled("USB\\VID_7B2E&PID_2F40\\CONFIGFAILS"));
 }
 
 // Present and not-present interfaces
@@ -362,7 +382,8 @@ TEST_F(Control, InWow64NothingIsSwitched) {
     sim::RunAsWow64(true);
     EXPECT_EQ(DisableDongles(kUsbDevice), 0);
     EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{2000, 2000}));
-    EXPECT_EQ(EnableDongles(kUsbDevice), 0);
+    // Refused, the nodes stay enabled as they were: the count says so.
+    EXPECT_EQ(EnableDongles(kUsbDevice), 2);
     EXPECT_EQ(sim::Changes().size(), 6u);
     for (const sim::Change& c : sim::Changes()) {
         EXPECT_FALSE(c.made);
@@ -370,21 +391,30 @@ TEST_F(Control, InWow64NothingIsSwitched) {
     EXPECT_EQ(Status(), Counts(2, 0));
 }
 
-// donglectl's help: the same text for each of its spellings, on standard output, and a usage
-// error with anything after it.
+// donglectl's help: the same text for each of its spellings, in any case, on standard output;
+// a verb's own help for "help <verb>" and "<verb> /?"; a usage error with anything after it.
 TEST(DongleCtl, HelpForEachSpelling) {
-    const CtlRun help = RunDongleCtl({"--help"});
+    const CtlRun help = RunDongleCtl({"help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("donglectl 1.0.0: ", 0), 0u) << help.out;
+    EXPECT_EQ(help.out.rfind("donglectl 1.1.0: ", 0), 0u) << help.out;
     EXPECT_EQ(help.err, "");
-    for (const char* spelling : {"-h", "/?"}) {
+    for (const char* spelling : {"--help", "-h", "/?", "-?", "/help", "--HELP", "HELP"}) {
         const CtlRun again = RunDongleCtl({spelling});
         EXPECT_EQ(again.out, help.out) << spelling;
         EXPECT_EQ(again.status, 0) << spelling;
     }
-    const CtlRun extra = RunDongleCtl({"/?", "status"});
-    EXPECT_EQ(extra.status, 2);
-    EXPECT_EQ(extra.out, "");
+    const CtlRun verb = RunDongleCtl({"help", "DISABLE"});
+    EXPECT_EQ(verb.status, 0);
+    EXPECT_EQ(verb.out.rfind("usage: donglectl disable ", 0), 0u) << verb.out;
+    for (const char* spelling : {"/?", "--help", "-?"}) {
+        EXPECT_EQ(RunDongleCtl({"disable", spelling}).out, verb.out) << spelling;
+    }
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{"/?", "status"}, {"help", "frobnicate"}, {"help", "a", "b"}}) {
+        const CtlRun bad = RunDongleCtl(extra);
+        EXPECT_EQ(bad.status, 2) << extra[1];
+        EXPECT_EQ(bad.out, "") << extra[1];
+    }
 }
 
 // Failure results

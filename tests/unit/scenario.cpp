@@ -82,6 +82,19 @@ Scenario FromJson(const nlohmann::json& j) {
     sc.wow64 = j.at("wow64");
     sc.administrator = j.at("administrator");
     sc.windows = j.at("windows").get<std::vector<int>>();
+    sc.arm64 = j.at("arm64");
+    sc.installerRefuses = j.at("installer_refuses");
+    sc.hiddenProcs = j.at("hidden_procs").get<std::vector<std::string>>();
+    sc.readings = j.at("readings").get<std::vector<std::string>>();
+    sc.exits = j.at("exits").get<std::vector<DWORD>>();
+    for (const auto& p : j.at("plugs")) {
+        sc.plugs.emplace_back(
+            p.at("at").get<DWORD>(),
+            std::make_pair(p.at("instance_id").get<std::string>(), p.at("plugged").get<bool>()));
+    }
+    for (const auto& e : j.at("console_events")) {
+        sc.consoleEvents.emplace_back(e.at("pause").get<size_t>(), e.at("event").get<DWORD>());
+    }
     for (const auto& text : j.at("expect")) {
         sc.expect.push_back(ToCodePage(text.get<std::string>(), sc.codePage));
     }
@@ -114,6 +127,21 @@ Scenario FromJson(const nlohmann::json& j) {
         for (const auto& f : d.at("installer_fails")) {
             dev.failInstaller[{f.at("state"), f.at("scope")}] = f.at("error");
         }
+        for (const auto& f : d.at("fails_after_writing")) {
+            dev.failAfterWriting[{f.at("state"), f.at("scope")}] = f.at("error");
+        }
+        for (const auto& v : d.at("vetoes")) {
+            dev.vetoed.insert(sim::StateScope(v.at("state"), v.at("scope")));
+        }
+        if (!d.at("disableable").get<bool>()) {
+            dev.status &= ~(ULONG)DN_DISABLEABLE;
+        }
+        dev.disabledGlobal = d.at("disabled");
+        dev.failStatus = d.at("status_error");
+        dev.otherConfigFlags = d.at("config_flags");
+        dev.otherProfileFlags = d.at("profile_flags");
+        dev.failConfigFlags = d.at("config_flags_error");
+        dev.failProfileFlags = d.at("profile_flags_error");
         sc.devices.push_back(dev);
     }
     return sc;
@@ -146,6 +174,18 @@ void PlantScenario(const Scenario& sc) {
     sim::RunAsWindows8(sc.windows8);
     sim::RunAsWow64(sc.wow64);
     sim::RunAsAdministrator(sc.administrator);
+    sim::RunOnArm64(sc.arm64);
+    sim::RefuseEveryChange(sc.installerRefuses);
+    sim::TreatAbsentNodeChange(sc.reading);
+    for (const std::string& name : sc.hiddenProcs) {
+        sim::HideProc(name);
+    }
+    for (const auto& p : sc.plugs) {
+        sim::PlugAt(p.first, p.second.first, p.second.second);
+    }
+    for (const auto& e : sc.consoleEvents) {
+        sim::RaiseConsoleEventDuringPause(e.first, e.second);
+    }
     sim::FailDeviceList(sc.deviceListError);
     sim::FailKeyCreation(sc.keyCreationError);
     if (sc.recordBefore != "absent") {

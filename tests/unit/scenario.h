@@ -34,6 +34,14 @@ struct Scenario {
     std::vector<std::string> stderrLines;
     bool wow64 = false;
     bool administrator = true;
+    bool arm64 = false;
+    DWORD installerRefuses = 0;
+    std::vector<std::string> hiddenProcs;
+    std::vector<std::string> readings; // how the installer treats a change of an absent node
+    sim::AbsentNodeChange reading = sim::AbsentNodeChange::Made; // the one it is planted with
+    std::vector<DWORD> exits;                                    // each run operation's exit status
+    std::vector<std::pair<DWORD, std::pair<std::string, bool>>> plugs;
+    std::vector<std::pair<size_t, DWORD>> consoleEvents;
 };
 
 // Reads the JSON form of a scenario file (SCENARIO_JSON_DIR/<set>.json); aborts the test

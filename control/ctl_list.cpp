@@ -1,0 +1,429 @@
+// donglectl status and list: what the dongle's nodes are, read-only.
+#include "census/census.h"
+#include "control/donglectl.h"
+
+// The dongle's vendor, as its nodes' identifiers name it.
+static const char szVendorId[] = "VID_7B2E";
+// Where Windows keeps the interface classes that devices have registered interfaces of, one
+// subkey per class GUID.
+static const char szDeviceClasses[] = "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses";
+
+// One node as list shows it.
+struct NodeInfo {
+    SP_DEVINFO_DATA did;
+    char szInstanceId[cbIdBuffer];
+    BOOL bHardware;
+    char hardware[cbIdBuffer];
+    BOOL bCompatible;
+    char compatible[cbIdBuffer];
+    CONFIGRET crStatus;
+    ULONG status;
+    ULONG problem;
+};
+
+// True when an identifier of the multi-string in buffer (cbIdBuffer bytes) names the vendor.
+static bool NamesVendor(const char* buffer) {
+    const size_t cch = sizeof(szVendorId) - 1;
+    for (size_t i = 0; i + cch <= cbIdBuffer; i++) {
+        if (_mbsnicmp((const unsigned char*)buffer + i, (const unsigned char*)szVendorId, cch) ==
+            0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Interfaces of one node: for the one class given, or for every class Windows has interfaces of.
+// pfn gets each interface's class and whether it is present (SPINT_ACTIVE).
+typedef void (*InterfaceFn)(const GUID* pClass, bool bPresent, void* pContext);
+
+static void ForEachInterfaceOfClass(const char* szInstanceId, const GUID* pClass, InterfaceFn pfn,
+                                    void* pContext) {
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    SP_DEVINFO_DATA did;
+    char szOwner[cbIdBuffer];
+    HDEVINFO hDevInfo = SetupDiGetClassDevsA(pClass, NULL, NULL, DIGCF_DEVICEINTERFACE);
+    if (hDevInfo == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    memset(&interfaceData, 0, sizeof(interfaceData));
+    interfaceData.cbSize = sizeof(interfaceData);
+    memset(&did, 0, sizeof(did));
+    did.cbSize = sizeof(did);
+    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(hDevInfo, NULL, pClass, i, &interfaceData); i++) {
+        if ((SetupDiGetDeviceInterfaceDetailA(hDevInfo, &interfaceData, NULL, 0, NULL, &did) ||
+             GetLastError() == ERROR_INSUFFICIENT_BUFFER) &&
+            SetupDiGetDeviceInstanceIdA(hDevInfo, &did, szOwner, sizeof(szOwner), NULL) &&
+            _stricmp(szOwner, szInstanceId) == 0) {
+            pfn(pClass, (interfaceData.Flags & SPINT_ACTIVE) != 0, pContext);
+        }
+    }
+    SetupDiDestroyDeviceInfoList(hDevInfo);
+}
+
+static void ForEachInterface(const char* szInstanceId, const GUID* pOnly, InterfaceFn pfn,
+                             void* pContext) {
+    if (pOnly != NULL) {
+        ForEachInterfaceOfClass(szInstanceId, pOnly, pfn, pContext);
+        return;
+    }
+    HKEY hk = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, szDeviceClasses, 0, KEY_READ, &hk) != ERROR_SUCCESS) {
+        return;
+    }
+    char szClass[64];
+    for (DWORD i = 0;; i++) {
+        DWORD cch = sizeof(szClass);
+        const LONG result = RegEnumKeyExA(hk, i, szClass, &cch, NULL, NULL, NULL, NULL);
+        if (result == ERROR_MORE_DATA) {
+            continue; // not a GUID
+        }
+        if (result != ERROR_SUCCESS) {
+            break;
+        }
+        GUID interfaceClass;
+        if (ReadInterfaceClassGuid(szClass, &interfaceClass)) {
+            ForEachInterfaceOfClass(szInstanceId, &interfaceClass, pfn, pContext);
+        }
+    }
+    RegCloseKey(hk);
+}
+
+// What one node exposes of one class: any interface, and any present one.
+struct ClassUse {
+    bool bAny;
+    bool bPresent;
+};
+
+static void NoteInterface(const GUID* pClass, bool bPresent, void* pContext) {
+    (void)pClass;
+    ClassUse* pUse = (ClassUse*)pContext;
+    pUse->bAny = true;
+    pUse->bPresent = pUse->bPresent || bPresent;
+}
+
+// How disable (bEnable false) or enable would judge the node for the class.
+static DongleVerdict JudgeForClass(HDEVINFO hDevInfo, NodeInfo* pNode, const GUID* pClass,
+                                   bool bEnable) {
+    ClassUse use = {false, false};
+    ForEachInterface(pNode->szInstanceId, pClass, NoteInterface, &use);
+    if (!use.bAny) {
+        return dvNoInterfaceOfClass;
+    }
+    if (!bEnable && !use.bPresent) {
+        return dvInterfaceNotPresent;
+    }
+    return JudgeDongleNode(hDevInfo, &pNode->did, bEnable);
+}
+
+typedef void (*NodeFn)(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext);
+
+// Every node, present or not, whose identifiers name the vendor or that the census counts.
+// Returns 0, or the error when the device list cannot be had.
+static DWORD ForEachListedNode(NodeFn pfn, void* pContext) {
+    NodeInfo node;
+    memset(&node, 0, sizeof(node));
+    node.did.cbSize = sizeof(node.did);
+
+    HDEVINFO hDevInfo = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_ALLCLASSES);
+    if (hDevInfo == INVALID_HANDLE_VALUE) {
+        return LastErrorOrGeneric();
+    }
+    for (DWORD dwIndex = 0; SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &node.did); dwIndex++) {
+        node.bHardware = ReadIdProperty(hDevInfo, &node.did, SPDRP_HARDWAREID, node.hardware, NULL);
+        node.bCompatible =
+            ReadIdProperty(hDevInfo, &node.did, SPDRP_COMPATIBLEIDS, node.compatible, NULL);
+        if (!(node.bHardware && NamesVendor(node.hardware)) &&
+            !(node.bCompatible && NamesVendor(node.compatible)) &&
+            !(node.bCompatible && MatchesIdPrefix(node.compatible, szAssocClassId))) {
+            continue;
+        }
+        node.status = 0;
+        node.problem = 0;
+        node.crStatus =
+            CM_Get_DevNode_Status_Ex(&node.status, &node.problem, node.did.DevInst, 0, NULL);
+        memset(node.szInstanceId, 0, sizeof(node.szInstanceId));
+        if (CM_Get_Device_IDA(node.did.DevInst, node.szInstanceId, sizeof(node.szInstanceId), 0) !=
+            CR_SUCCESS) {
+            node.szInstanceId[0] = '\0';
+        }
+        pfn(hDevInfo, &node, pContext);
+    }
+    SetupDiDestroyDeviceInfoList(hDevInfo);
+    return 0;
+}
+
+// The census's verdict on one node: the patterns it is counted by (at most three), or why not.
+struct CensusVerdict {
+    const char* patterns[3];
+    int n;
+    bool bCounted;
+    const char* token;
+    const char* text;
+};
+
+static void JudgeForCensus(const NodeInfo* pNode, CensusVerdict* pVerdict) {
+    memset(pVerdict, 0, sizeof(*pVerdict));
+    if (pNode->bHardware && MatchesIdPrefix(pNode->hardware, szDongleId)) {
+        pVerdict->patterns[pVerdict->n++] = szDongleId;
+    }
+    if (pNode->bHardware && MatchesIdPrefix(pNode->hardware, szDongleId2)) {
+        pVerdict->patterns[pVerdict->n++] = szDongleId2;
+    }
+    if (pNode->bCompatible && MatchesIdPrefix(pNode->compatible, szAssocClassId)) {
+        pVerdict->patterns[pVerdict->n++] = szAssocClassId;
+    }
+    const bool bLater = (pNode->bHardware && (LaterIdMatches(pNode->hardware, szDongleId) ||
+                                              LaterIdMatches(pNode->hardware, szDongleId2))) ||
+                        (pNode->bCompatible && LaterIdMatches(pNode->compatible, szAssocClassId));
+    if (pVerdict->n > 0 && pNode->crStatus == CR_NO_SUCH_DEVINST) {
+        pVerdict->token = "not-present";
+        pVerdict->text = "not counted: not present";
+    } else if (pVerdict->n > 0) {
+        pVerdict->bCounted = true;
+        pVerdict->token = "counted";
+        pVerdict->text = "counted";
+    } else if (bLater) {
+        pVerdict->token = "later-identifier";
+        pVerdict->text = "not counted: only a later identifier names the dongle";
+    } else if (!pNode->bHardware && !pNode->bCompatible) {
+        pVerdict->token = "identifiers-unreadable";
+        pVerdict->text = "not counted: its identifiers cannot be read";
+    } else {
+        pVerdict->token = "another-product";
+        pVerdict->text = "not counted: another product";
+    }
+}
+
+// The node's state: a stable word, and its text.
+static void StateText(const NodeInfo* pNode, const char** pToken, char* szText, size_t cch) {
+    if (pNode->crStatus == CR_NO_SUCH_DEVINST) {
+        *pToken = "not-present";
+        (void)snprintf(szText, cch, "not present");
+    } else if (pNode->crStatus != CR_SUCCESS) {
+        *pToken = "unreadable";
+        (void)snprintf(szText, cch, "status unreadable (0x%lX)", (unsigned long)pNode->crStatus);
+    } else if ((pNode->status & DN_HAS_PROBLEM) != 0 && pNode->problem == CM_PROB_DISABLED) {
+        *pToken = "disabled";
+        (void)snprintf(szText, cch, "disabled (problem %lu)", (unsigned long)pNode->problem);
+    } else if ((pNode->status & DN_HAS_PROBLEM) != 0) {
+        *pToken = "problem";
+        (void)snprintf(szText, cch, "problem %lu", (unsigned long)pNode->problem);
+    } else {
+        const bool bStarted = (pNode->status & DN_STARTED) != 0;
+        *pToken = bStarted ? "started" : "not-started";
+        (void)snprintf(szText, cch, "%s", bStarted ? "started" : "not started");
+    }
+}
+
+struct ListContext {
+    CtlOutput* pOut;
+    const GUID* pClass;
+    int nInterfaces; // written for the current node
+};
+
+// The first identifier of a property read into buffer, or "(none)".
+static void PrintFirstId(const char* key, BOOL bRead, const char* buffer) {
+    const char* end = (const char*)memchr(buffer, '\0', cbIdBuffer);
+    const int cch = end != NULL ? (int)(end - buffer) : (int)cbIdBuffer;
+    if (!bRead || cch == 0) {
+        printf("  %-14s (none)\n", key);
+    } else {
+        printf("  %-14s %.*s\n", key, cch, buffer);
+    }
+}
+
+static void PrintInterface(const GUID* pClass, bool bPresent, void* pContext) {
+    ListContext* pList = (ListContext*)pContext;
+    char szGuid[40];
+    FormatGuid(pClass, szGuid, sizeof(szGuid));
+    if (pList->pOut->bJson) {
+        JsonOpen(&pList->pOut->json, NULL, '{');
+        JsonString(&pList->pOut->json, "class", szGuid, sizeof(szGuid));
+        JsonBool(&pList->pOut->json, "present", bPresent);
+        JsonClose(&pList->pOut->json, '}');
+    } else {
+        printf("  %-14s %s %s\n", "interface", szGuid, bPresent ? "present" : "not present");
+    }
+    pList->nInterfaces++;
+}
+
+static void JsonVerdict(JsonWriter* pJson, const char* key, DongleVerdict verdict) {
+    JsonOpen(pJson, key, '{');
+    JsonString(pJson, "token", VerdictToken(verdict), 64);
+    JsonString(pJson, "text", VerdictText(verdict), 128);
+    JsonBool(pJson, "selected", verdict == dvSelected || verdict == dvSelectedByHardwareId);
+    JsonClose(pJson, '}');
+}
+
+static void ListNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
+    ListContext* pList = (ListContext*)pContext;
+    const char* stateToken = NULL;
+    char szState[64];
+    CensusVerdict census;
+    StateText(pNode, &stateToken, szState, sizeof(szState));
+    JudgeForCensus(pNode, &census);
+    const DongleVerdict disable = pList->pClass != NULL
+                                      ? JudgeForClass(hDevInfo, pNode, pList->pClass, false)
+                                      : JudgeDongleNode(hDevInfo, &pNode->did, false);
+    const DongleVerdict enable = pList->pClass != NULL
+                                     ? JudgeForClass(hDevInfo, pNode, pList->pClass, true)
+                                     : JudgeDongleNode(hDevInfo, &pNode->did, true);
+    pList->nInterfaces = 0;
+    if (!pList->pOut->bJson) {
+        printf("%s\n",
+               pNode->szInstanceId[0] != '\0' ? pNode->szInstanceId : "(instance ID unreadable)");
+        PrintFirstId("hardware-id", pNode->bHardware, pNode->hardware);
+        PrintFirstId("compatible-id", pNode->bCompatible, pNode->compatible);
+        ForEachInterface(pNode->szInstanceId, NULL, PrintInterface, pList);
+        if (pList->nInterfaces == 0) {
+            printf("  %-14s (none)\n", "interface");
+        }
+        printf("  %-14s %s\n", "state", szState);
+        printf("  %-14s %s", "census", census.text);
+        for (int i = 0; census.bCounted && i < census.n; i++) {
+            printf("%s%s", i == 0 ? ": " : ", ", census.patterns[i]);
+        }
+        printf("\n  %-14s %s\n", "disable", VerdictText(disable));
+        printf("  %-14s %s\n", "enable", VerdictText(enable));
+        return;
+    }
+    JsonWriter* pJson = &pList->pOut->json;
+    JsonOpen(pJson, NULL, '{');
+    JsonString(pJson, "instance_id", pNode->szInstanceId[0] != '\0' ? pNode->szInstanceId : NULL,
+               cbIdBuffer);
+    JsonIdList(pJson, "hardware_ids", pNode->bHardware, pNode->hardware);
+    JsonIdList(pJson, "compatible_ids", pNode->bCompatible, pNode->compatible);
+    JsonOpen(pJson, "interfaces", '[');
+    ForEachInterface(pNode->szInstanceId, NULL, PrintInterface, pList);
+    JsonClose(pJson, ']');
+    JsonOpen(pJson, "state", '{');
+    JsonString(pJson, "token", stateToken, 32);
+    JsonString(pJson, "text", szState, sizeof(szState));
+    JsonNumber(pJson, "result", pNode->crStatus);
+    JsonNumber(pJson, "status", pNode->status);
+    JsonNumber(pJson, "problem", pNode->problem);
+    JsonClose(pJson, '}');
+    JsonOpen(pJson, "census", '{');
+    JsonString(pJson, "token", census.token, 32);
+    JsonString(pJson, "text", census.text, 128);
+    JsonBool(pJson, "counted", census.bCounted);
+    JsonOpen(pJson, "patterns", '[');
+    for (int i = 0; i < census.n; i++) {
+        JsonString(pJson, NULL, census.patterns[i], 64);
+    }
+    JsonClose(pJson, ']');
+    JsonClose(pJson, '}');
+    JsonVerdict(pJson, "disable", disable);
+    JsonVerdict(pJson, "enable", enable);
+    JsonClose(pJson, '}');
+}
+
+static void JsonPatterns(JsonWriter* pJson) {
+    JsonOpen(pJson, "patterns", '{');
+    JsonString(pJson, "primary", szDongleId, 64);
+    JsonString(pJson, "secondary", szDongleId2, 64);
+    JsonString(pJson, "association_class", szAssocClassId, 64);
+    JsonClose(pJson, '}');
+}
+
+int List(CtlOutput* pOut, const GUID* pInterfaceClass) {
+    ListContext list = {pOut, pInterfaceClass, 0};
+    char szGuid[40];
+    if (pOut->bJson) {
+        JsonStart(&pOut->json);
+        JsonString(&pOut->json, "verb", "list", 8);
+        if (pInterfaceClass != NULL) {
+            FormatGuid(pInterfaceClass, szGuid, sizeof(szGuid));
+        }
+        JsonString(&pOut->json, "interface_class", pInterfaceClass != NULL ? szGuid : NULL, 40);
+        JsonPatterns(&pOut->json);
+        JsonOpen(&pOut->json, "nodes", '[');
+    }
+    const DWORD dwError = ForEachListedNode(ListNode, &list);
+    if (pOut->bJson) {
+        // A document that is begun is ended, so that it parses whatever happened.
+        JsonClose(&pOut->json, ']');
+        JsonNumber(&pOut->json, "error", dwError);
+        JsonFinish(&pOut->json);
+    }
+    return dwError != 0 ? ListFailed(dwError) : 0;
+}
+
+struct ExplainContext {
+    GUID interfaceClass;
+    bool bEnable;
+    int nNodes;
+};
+
+static void ExplainNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
+    ExplainContext* pExplain = (ExplainContext*)pContext;
+    const DongleVerdict verdict =
+        JudgeForClass(hDevInfo, pNode, &pExplain->interfaceClass, pExplain->bEnable);
+    (void)fprintf(stderr, "donglectl: %s %s\n",
+                  pNode->szInstanceId[0] != '\0' ? pNode->szInstanceId : "(instance ID unreadable)",
+                  VerdictText(verdict));
+    pExplain->nNodes++;
+}
+
+void ExplainNothingSelected(GUID interfaceClass, const char* verb) {
+    ExplainContext explain = {interfaceClass, _stricmp(verb, "enable") == 0, 0};
+    char szGuid[40];
+    char szSetupClass[64];
+    FormatGuid(&interfaceClass, szGuid, sizeof(szGuid));
+    (void)fprintf(stderr, "donglectl: no dongle node to %s for %s:\n", verb, szGuid);
+    (void)ForEachListedNode(ExplainNode, &explain);
+    if (explain.nNodes == 0) {
+        (void)fputs("donglectl: no device names the dongle's vendor VID_7B2E\n", stderr);
+    }
+    if (SetupDiClassNameFromGuidA(&interfaceClass, szSetupClass, sizeof(szSetupClass), NULL)) {
+        (void)fprintf(stderr,
+                      "donglectl: %s is the device setup class \"%s\" (the class Device Manager "
+                      "shows), not an interface class. Run \"donglectl list\" to see the interface "
+                      "classes of the dongle's nodes.\n",
+                      szGuid, szSetupClass);
+    }
+}
+
+// The census's matches, as status --json names them.
+static void JsonMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
+                      void* pContext) {
+    JsonWriter* pJson = (JsonWriter*)pContext;
+    char szInstanceId[cbIdBuffer];
+    const bool bId = SetupDiGetDeviceInstanceIdA(hDevInfo, pDid, szInstanceId, sizeof(szInstanceId),
+                                                 NULL) != FALSE;
+    JsonOpen(pJson, NULL, '{');
+    JsonString(pJson, "instance_id", bId ? szInstanceId : NULL, sizeof(szInstanceId));
+    JsonString(pJson, "identifier", buffer, cbIdBuffer);
+    JsonClose(pJson, '}');
+}
+
+int Status(CtlOutput* pOut) {
+    DWORD nFound = 0;
+    DWORD nDisabled = 0;
+    DWORD nCensus = 0;
+    DWORD dwError = QueryDongleStatus(&nFound, &nDisabled);
+    if (dwError != ERROR_SUCCESS) {
+        return ListFailed(dwError);
+    }
+    if (!pOut->bJson) {
+        printf("found %lu disabled %lu\n", (unsigned long)nFound, (unsigned long)nDisabled);
+        return 0;
+    }
+    JsonWriter* pJson = &pOut->json;
+    JsonStart(pJson);
+    JsonString(pJson, "verb", "status", 8);
+    JsonNumber(pJson, "found", nFound);
+    JsonNumber(pJson, "disabled", nDisabled);
+    JsonOpen(pJson, "census", '{');
+    JsonPatterns(pJson);
+    JsonOpen(pJson, "matches", '[');
+    const bool bWalked = WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, JsonMatch,
+                                            pJson, &nCensus, &dwError);
+    JsonClose(pJson, ']');
+    JsonNumber(pJson, "count", nCensus);
+    JsonNumber(pJson, "error", bWalked ? 0 : dwError);
+    JsonClose(pJson, '}');
+    JsonFinish(pJson);
+    return bWalked ? 0 : ListFailed(dwError);
+}

@@ -1,0 +1,277 @@
+// donglectl disable, enable and reset: the refusals that come before anything is switched, one
+// line per selected node saying what holds after the change, the count, and an exit status that
+// tells what holds.
+#include "control/donglectl.h"
+
+// The refusals Windows is known to make, checked before anything is switched. Each returns the
+// exit status, or 0 when switching may go ahead.
+
+// Windows on ARM runs x86 and x64 programs emulated, and lets only native ARM64 programs change
+// device state. IsWow64Process2 (Windows 10 version 1709 and later) names the native machine; an
+// emulated x64 process is no WOW64 process, so IsWow64Process cannot tell.
+static int RefuseOnArm64() {
+    typedef BOOL(WINAPI * IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
+    USHORT processMachine = 0;
+    USHORT nativeMachine = 0;
+    HMODULE hKernel = GetModuleHandleA("kernel32");
+    FARPROC proc = hKernel != NULL ? GetProcAddress(hKernel, "IsWow64Process2") : NULL;
+    if (proc == NULL) {
+        return 0;
+    }
+    IsWow64Process2Fn pfnIsWow64Process2 = (IsWow64Process2Fn)(void (*)(void))proc;
+    if (!pfnIsWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine) ||
+        nativeMachine != IMAGE_FILE_MACHINE_ARM64) {
+        return 0;
+    }
+    (void)fputs("donglectl: on Windows on ARM only a native ARM64 program can switch devices, and "
+                "donglectl is built for x86 and x64. Use Device Manager, or \"pnputil "
+                "/disable-device\" and \"pnputil /enable-device\" (Windows 10 version 2004 and "
+                "later), instead.\n",
+                stderr);
+    return (int)dwNeeds64Bit;
+}
+
+// A 32-bit process on 64-bit Windows. IsWow64Process is looked up: Windows XP before SP2 lacks
+// it, and there is no 64-bit Windows there.
+static int RefuseInWow64() {
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    BOOL bWow64 = FALSE;
+    HMODULE hKernel = GetModuleHandleA("kernel32");
+    FARPROC proc = hKernel != NULL ? GetProcAddress(hKernel, "IsWow64Process") : NULL;
+    if (proc == NULL) {
+        return 0;
+    }
+    IsWow64ProcessFn pfnIsWow64Process = (IsWow64ProcessFn)(void (*)(void))proc;
+    if (!pfnIsWow64Process(GetCurrentProcess(), &bWow64) || !bWow64) {
+        return 0;
+    }
+    (void)fputs("donglectl: a 32-bit program cannot switch devices on 64-bit Windows. Run the x64 "
+                "build, x64\\donglectl.exe, instead.\n",
+                stderr);
+    return (int)dwNeeds64Bit;
+}
+
+// A process whose token holds no enabled Administrators group: not elevated, where Windows has
+// user account control. A check that cannot be made refuses too.
+static int RefuseWithoutRights() {
+    SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
+    PSID pAdministrators = NULL;
+    BOOL bMember = FALSE;
+    if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                 DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &pAdministrators)) {
+        if (!CheckTokenMembership(NULL, pAdministrators, &bMember)) {
+            bMember = FALSE;
+        }
+        FreeSid(pAdministrators);
+    }
+    if (bMember) {
+        return 0;
+    }
+    (void)fputs("donglectl: switching devices needs administrator rights. Run donglectl from a "
+                "command prompt opened with \"Run as administrator\".\n",
+                stderr);
+    return (int)dwNeedsAdministrator;
+}
+
+static const char* OutcomeToken(DongleOutcome outcome) {
+    switch (outcome) {
+    case doPassedOver:
+        return "passed-over";
+    case doSwitched:
+        return "switched";
+    case doAtRestart:
+        return "at-restart";
+    case doSettingWritten:
+        return "setting-written";
+    case doRefused:
+        return "refused";
+    case doAbsentAsAsked:
+        return "absent-as-asked";
+    case doAbsentNotAsAsked:
+        return "absent-not-as-asked";
+    }
+    return "unknown";
+}
+
+// The outcome line's text after the instance ID.
+static void OutcomeText(const DongleSwitchReport* pReport, char* szText, size_t cch) {
+    const char* state = pReport->bEnable ? "enabled" : "disabled";
+    const char* other = pReport->bEnable ? "disabled" : "enabled";
+    switch (pReport->outcome) {
+    case doSwitched:
+        (void)snprintf(szText, cch, "%s", state);
+        return;
+    case doAtRestart:
+        (void)snprintf(szText, cch, "%s at the next restart", state);
+        return;
+    case doSettingWritten:
+        (void)snprintf(szText, cch,
+                       "%s from the next restart: the setting is written, the node "
+                       "still runs as it ran",
+                       state);
+        return;
+    case doRefused:
+        (void)snprintf(szText, cch, "refused (error 0x%08lX)", (unsigned long)pReport->dwError);
+        return;
+    case doAbsentAsAsked:
+        (void)snprintf(szText, cch, "not present: comes back %s when plugged in", state);
+        return;
+    case doAbsentNotAsAsked:
+        (void)snprintf(szText, cch, "not present: comes back %s when plugged in (error 0x%08lX)",
+                       other, (unsigned long)pReport->dwError);
+        return;
+    case doPassedOver:
+        break;
+    }
+    (void)snprintf(szText, cch, "%s", VerdictText(pReport->verdict));
+}
+
+// One pass (disable or enable) as it goes: what its nodes came to.
+struct PassContext {
+    CtlOutput* pOut;
+    bool bHoldEvents; // reset's enable pass: runs to its end whatever is asked
+    int nSelected;
+    int nRestart;    // held only at the next restart
+    DWORD dwRefused; // the first refused node's error
+    bool bStopped;
+};
+
+static bool ReportNode(const DongleSwitchReport* pReport, void* pContext) {
+    PassContext* pPass = (PassContext*)pContext;
+    char szText[160];
+    char szError[256];
+    const char* id =
+        pReport->szInstanceId[0] != '\0' ? pReport->szInstanceId : "(instance ID unreadable)";
+    if (pReport->outcome != doPassedOver) {
+        pPass->nSelected++;
+        if (pReport->outcome == doAtRestart || pReport->outcome == doSettingWritten) {
+            pPass->nRestart++;
+        }
+        if (!DongleOutcomeHolds(pReport->outcome) && pPass->dwRefused == 0) {
+            pPass->dwRefused = pReport->dwError;
+            FormatError(pReport->dwError, szError, sizeof(szError));
+            (void)fprintf(stderr, "donglectl: %s: %s\n", id, szError);
+        }
+        OutcomeText(pReport, szText, sizeof(szText));
+        if (pPass->pOut->bJson) {
+            JsonWriter* pJson = &pPass->pOut->json;
+            JsonOpen(pJson, NULL, '{');
+            JsonString(pJson, "instance_id", pReport->szInstanceId[0] ? id : NULL, cbIdBuffer);
+            JsonString(pJson, "outcome", OutcomeToken(pReport->outcome), 32);
+            JsonString(pJson, "text", szText, sizeof(szText));
+            JsonBool(pJson, "holds", DongleOutcomeHolds(pReport->outcome));
+            JsonString(pJson, "verdict", VerdictToken(pReport->verdict), 32);
+            JsonNumber(pJson, "error", pReport->dwError);
+            JsonClose(pJson, '}');
+        } else {
+            printf("%s %s\n", id, szText);
+        }
+    }
+    if (!pPass->bHoldEvents && StopAsked()) {
+        pPass->bStopped = true;
+        return false;
+    }
+    return true;
+}
+
+// Runs one pass; returns its count, or -1 (with the error in *pdwError) when the device list
+// cannot be had.
+static int RunPass(PassContext* pPass, GUID interfaceClass, bool bEnable, DWORD* pdwError) {
+    CtlOutput* pOut = pPass->pOut;
+    if (pOut->bJson) {
+        JsonOpen(&pOut->json, NULL, '{');
+        JsonString(&pOut->json, "pass", bEnable ? "enable" : "disable", 8);
+        JsonOpen(&pOut->json, "nodes", '[');
+    }
+    const int n = SwitchDongles(interfaceClass, bEnable, ReportNode, pPass);
+    *pdwError = n < 0 ? LastErrorOrGeneric() : 0;
+    if (pOut->bJson) {
+        JsonClose(&pOut->json, ']');
+        JsonNumber(&pOut->json, "count", n < 0 ? 0 : (unsigned long)n);
+        JsonNumber(&pOut->json, "error", *pdwError);
+        JsonBool(&pOut->json, "stopped", pPass->bStopped);
+        JsonClose(&pOut->json, '}');
+    } else if (n >= 0) {
+        printf("%s %d\n", bEnable ? "enabled" : "disabled", n);
+    }
+    return n;
+}
+
+// The exit status of the passes run: the first refusal's error; a stop asked for; 3010 when some
+// node holds only from the next restart; ERROR_NOT_FOUND when no node was selected; else 0.
+static int ExitStatus(const PassContext* pPasses, int nPasses) {
+    int nSelected = 0;
+    int nRestart = 0;
+    bool bStopped = false;
+    for (int i = 0; i < nPasses; i++) {
+        if (pPasses[i].dwRefused != 0) {
+            return (int)pPasses[i].dwRefused;
+        }
+        nSelected += pPasses[i].nSelected;
+        nRestart += pPasses[i].nRestart;
+        bStopped = bStopped || pPasses[i].bStopped;
+    }
+    if (bStopped) {
+        return (int)ERROR_CANCELLED;
+    }
+    if (nRestart > 0) {
+        return (int)dwRestartNeeded;
+    }
+    return nSelected == 0 ? (int)dwNothingSelected : 0;
+}
+
+int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
+    int refusal = RefuseOnArm64();
+    if (refusal == 0) {
+        refusal = RefuseInWow64();
+    }
+    if (refusal == 0) {
+        refusal = RefuseWithoutRights();
+    }
+    if (refusal != 0) {
+        return refusal;
+    }
+    const bool bDisable = _stricmp(verb, "enable") != 0;
+    const bool bEnable = _stricmp(verb, "disable") != 0;
+    const char* name = bDisable && bEnable ? "reset" : bEnable ? "enable" : "disable";
+    PassContext passes[2];
+    memset(passes, 0, sizeof(passes));
+    int nPasses = 0;
+    DWORD dwError = 0;
+    char szGuid[40];
+    FormatGuid(&interfaceClass, szGuid, sizeof(szGuid));
+    WatchConsoleEvents();
+    if (pOut->bJson) {
+        JsonStart(&pOut->json);
+        JsonString(&pOut->json, "verb", name, 8);
+        JsonString(&pOut->json, "interface_class", szGuid, sizeof(szGuid));
+        JsonOpen(&pOut->json, "passes", '[');
+    }
+    bool bFailed = false;
+    if (bDisable) {
+        PassContext* pPass = &passes[nPasses++];
+        pPass->pOut = pOut;
+        bFailed = RunPass(pPass, interfaceClass, false, &dwError) < 0;
+    }
+    // reset enables whatever happened in its disable pass: a stop asked for ends that pass early,
+    // never the enabling.
+    if (bEnable && !bFailed) {
+        PassContext* pPass = &passes[nPasses++];
+        pPass->pOut = pOut;
+        pPass->bHoldEvents = bDisable;
+        bFailed = RunPass(pPass, interfaceClass, true, &dwError) < 0;
+    }
+    const int status = bFailed ? (int)dwError : ExitStatus(passes, nPasses);
+    if (pOut->bJson) {
+        JsonClose(&pOut->json, ']');
+        JsonNumber(&pOut->json, "exit", (unsigned long)(DWORD)status);
+        JsonFinish(&pOut->json);
+    }
+    if (bFailed) {
+        return ListFailed(dwError);
+    }
+    if (status == (int)dwNothingSelected) {
+        ExplainNothingSelected(interfaceClass, name);
+    }
+    return status;
+}

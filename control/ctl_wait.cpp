@@ -1,0 +1,57 @@
+// donglectl wait: polls the census's rule, read-only, until the dongle is there (or gone).
+#include "census/census.h"
+#include "control/donglectl.h"
+
+// One device list per poll, at this interval: each poll costs what one census costs.
+static const DWORD dwPollMs = 500;
+
+static void CountOnly(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
+                      void* pContext) {
+    (void)buffer, (void)hDevInfo, (void)pDid, (void)pContext;
+}
+
+// Prints a match as the census prints it.
+static void PrintMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
+                       void* pContext) {
+    (void)hDevInfo, (void)pDid, (void)pContext;
+    printf("%.*s\n", (int)cbIdBuffer, buffer);
+}
+
+int Wait(bool bPresent, DWORD dwTimeoutMs) {
+    const DWORD dwStart = GetTickCount();
+    DWORD dwError = 0;
+    WatchConsoleEvents();
+    for (;;) {
+        DWORD nCount = 0;
+        if (!WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, CountOnly, NULL, &nCount,
+                                &dwError)) {
+            return ListFailed(dwError);
+        }
+        if (bPresent && nCount > 0) {
+            // The lines are those of a census made now; the dongle may have gone since the count.
+            if (!WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, PrintMatch, NULL,
+                                    &nCount, &dwError)) {
+                return ListFailed(dwError);
+            }
+            if (nCount > 0) {
+                return 0;
+            }
+        } else if (!bPresent && nCount == 0) {
+            return 0;
+        }
+        if (StopAsked()) {
+            return (int)ERROR_CANCELLED;
+        }
+        const DWORD dwElapsed = GetTickCount() - dwStart;
+        if (dwTimeoutMs != INFINITE && dwElapsed >= dwTimeoutMs) {
+            (void)fprintf(stderr, "donglectl: the dongle is still %s after %lu s\n",
+                          bPresent ? "absent" : "present", (unsigned long)(dwTimeoutMs / 1000));
+            return (int)ERROR_TIMEOUT;
+        }
+        const DWORD dwLeft = dwTimeoutMs == INFINITE ? dwPollMs : dwTimeoutMs - dwElapsed;
+        Sleep(dwLeft < dwPollMs ? dwLeft : dwPollMs);
+        if (StopAsked()) {
+            return (int)ERROR_CANCELLED;
+        }
+    }
+}
