@@ -87,7 +87,8 @@ enum { tsClear = 0, tsSet = 1, tsUnknown = -1 };
 // taken from the installer's answers.
 struct NodeReadBack {
     CONFIGRET crStatus;   // the status read: CR_NO_SUCH_DEVINST when not in the tree
-    bool bRunsDisabled;   // as the node runs now (problem CM_PROB_DISABLED), when read
+    bool bStatusKnown;    // the read gave a status: started, or a problem (Wine's writes none)
+    bool bRunsDisabled;   // as the node runs now (problem CM_PROB_DISABLED), when known
     bool bNeedsRestart;   // the installer asked for a restart (DI_NEEDRESTART, DI_NEEDREBOOT)
     int globalDisabled;   // CONFIGFLAG_DISABLED of SPDRP_CONFIGFLAGS
     int profileDisabled;  // CSCONFIGFLAG_DISABLED of the current hardware profile
@@ -119,8 +120,10 @@ static void ReadBack(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, const char* szIns
         pState->profileDisabled = (pState->ulProfileFlags & CSCONFIGFLAG_DISABLED) != 0;
     }
     pState->crStatus = CM_Get_DevNode_Status_Ex(&status, &problem, pDid->DevInst, 0, NULL);
-    pState->bRunsDisabled = pState->crStatus == CR_SUCCESS && (status & DN_HAS_PROBLEM) != 0 &&
-                            problem == CM_PROB_DISABLED;
+    pState->bStatusKnown =
+        pState->crStatus == CR_SUCCESS && (status & (DN_STARTED | DN_HAS_PROBLEM)) != 0;
+    pState->bRunsDisabled =
+        pState->bStatusKnown && (status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_DISABLED;
 }
 
 // Where a setting cannot be read back, the installer's answer for that scope stands in for it:
@@ -185,8 +188,7 @@ static void SwitchOne(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEnable,
         pReport->outcome = doAbsentAsAsked;
     } else if (state.bNeedsRestart) {
         pReport->outcome = doAtRestart;
-    } else if (state.crStatus == CR_SUCCESS ? state.bRunsDisabled != bEnable
-                                            : pReport->dwError == 0) {
+    } else if (state.bStatusKnown ? state.bRunsDisabled != bEnable : pReport->dwError == 0) {
         pReport->outcome = doSwitched;
     } else {
         pReport->outcome = doSettingWritten;

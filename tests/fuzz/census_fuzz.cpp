@@ -1,8 +1,10 @@
 // Fuzz target: the input bytes become a whole device tree on the simulated platform (devices of
 // any identifier bytes, absent or failing properties, plugged in or not, disabled by either
-// setting, interfaces, parents, statuses, class-installer answers, changes deferred to a restart,
-// Windows before 8 or from 8 on), then the census, the status query and both control
-// operations run on it. Each result is held against a plain model of what the platform holds.
+// setting, interfaces, parents, statuses, class-installer answers, vetoes, failures after the
+// setting is written, unreadable settings, changes deferred to a restart, Windows before 8 or
+// from 8 on, each reading of a change to a node that is not in the tree), then the census, the
+// status query and both control operations run on it. The census and the status query are held
+// against a plain model; each switching outcome against what the platform holds right after it.
 #include "census/census.h"
 #include "census/identity.h"
 #include "control/control.h"
@@ -133,52 +135,6 @@ bool Present(const std::vector<sim::Device>& tree, size_t node) {
     return true;
 }
 
-// Index of the node a parent lookup gives: -1 the root, -2 a failed lookup. Before Windows 8 a
-// node that is not present has no parent to be had; from Windows 8 on it has the one it names,
-// or the root.
-long ParentOf(const std::vector<sim::Device>& tree, long node, bool windows8) {
-    if (node == -1) {
-        return -2;
-    }
-    const sim::Device& d = tree[(size_t)node];
-    if (d.failParent != CR_SUCCESS) {
-        return -2;
-    }
-    const long parent = NamedParent(tree, (size_t)node);
-    if (!Present(tree, (size_t)node)) {
-        return windows8 ? parent : -2;
-    }
-    return d.parent.empty() ? -1 : parent == -1 ? -2 : parent;
-}
-
-// Whether an operation selects the node, the tree as it stands when the node's turn comes.
-bool Switchable(const std::vector<sim::Device>& tree, size_t node, bool enable, bool windows8) {
-    const sim::Device& d = tree[node];
-    if (d.failInterfaceDetail != 0 ||
-        !Prefix(FirstId(d.hardwareIds, d.failHardwareIds), kPrimary)) {
-        return false;
-    }
-    const CONFIGRET status = Present(tree, node) ? d.failStatus : CR_NO_SUCH_DEVINST;
-    if (!enable && status != CR_SUCCESS) {
-        return false;
-    }
-    // Not present, as the status read reports it: the first hardware ID alone may select it.
-    const bool byHardwareId = enable && status == CR_NO_SUCH_DEVINST;
-    const long parent = ParentOf(tree, (long)node, windows8);
-    const long grandparent = parent == -2 ? -2 : ParentOf(tree, parent, windows8);
-    if (grandparent == -2) {
-        return byHardwareId;
-    }
-    if (grandparent == -1) {
-        return true; // the root's ID is 12 characters
-    }
-    const sim::Device& g = tree[(size_t)grandparent];
-    if (g.failInstanceId != CR_SUCCESS) {
-        return byHardwareId;
-    }
-    return g.instanceId.size() >= 6;
-}
-
 DWORD ErrorOf(FuzzedDataProvider& in) {
     static const DWORD errors[] = {ERROR_INVALID_DATA, ERROR_NOT_ENOUGH_MEMORY,
                                    ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED};
@@ -212,7 +168,7 @@ std::vector<sim::Device> BuildTree(FuzzedDataProvider& in) {
         d.failParent = ResultOf(in);
         d.failInstanceId = ResultOf(in);
         d.failStatus = ResultOf(in);
-        d.status = in.ConsumeBool() ? DN_HAS_PROBLEM : DN_STARTED;
+        d.status = (in.ConsumeBool() ? DN_HAS_PROBLEM : DN_STARTED) | DN_DISABLEABLE;
         // As Wine's: the read succeeds and writes neither the status nor the problem.
         d.statusWritesNothing = in.ConsumeIntegralInRange(0, 7) == 0;
         d.problem = in.ConsumeIntegralInRange<ULONG>(20, 23);
@@ -227,7 +183,20 @@ std::vector<sim::Device> BuildTree(FuzzedDataProvider& in) {
             if (DWORD e = ErrorOf(in)) {
                 d.failInstaller[change] = e;
             }
+            if (DWORD e = ErrorOf(in)) {
+                d.failAfterWriting[change] = e;
+            }
+            if (in.ConsumeIntegralInRange(0, 7) == 0) {
+                d.vetoed.insert(change);
+            }
         }
+        if (in.ConsumeIntegralInRange(0, 7) == 0) {
+            d.status &= ~(ULONG)DN_DISABLEABLE;
+        }
+        d.otherConfigFlags = in.ConsumeBool() ? 0 : 0x40;
+        d.otherProfileFlags = in.ConsumeBool() ? 0 : 0x4;
+        d.failConfigFlags = ErrorOf(in);
+        d.failProfileFlags = ResultOf(in);
         tree.push_back(d);
     }
     return tree;
@@ -320,70 +289,87 @@ void CheckStatus(const std::vector<sim::Device>& tree, DWORD detailError) {
     sim::FailListDetail(0);
 }
 
-// Runs one operation and holds it against the model, which walks the interfaces in order and
-// changes its own copy of the tree as the installer is asked to.
-void CheckSwitch(std::vector<sim::Device> tree, bool enable, bool wow64, bool windows8) {
+// The settings as the platform holds them, and whether they say the asked state.
+bool SettingsSay(const sim::Device& d, bool enable) {
+    const bool off = d.disabledGlobal || d.disabledConfig;
+    return enable ? !off : off;
+}
+
+struct SwitchCheck {
+    int holding;
+};
+
+// Each reported outcome, held against what the platform holds right after the node was handled:
+// the program never claims a state that does not hold, and where it could read the settings back
+// it never claims a failure that did not happen.
+bool CheckReport(const DongleSwitchReport* r, void* context) {
+    SwitchCheck* check = (SwitchCheck*)context;
+    if (r->outcome == doPassedOver) {
+        return true;
+    }
+    const sim::Device* d = sim::FindDevice(r->szInstanceId);
+    CHECK(d != nullptr, "a selected node is named");
+    CHECK(Prefix(FirstId(d->hardwareIds, d->failHardwareIds), kPrimary),
+          "only dongle nodes are selected");
+    const bool says = SettingsSay(*d, r->bEnable);
+    // As the status read reports it: a node in the tree whose read fails with CR_NO_SUCH_DEVINST
+    // cannot be told from one that is not.
+    const bool inTree = sim::InTree(d->instanceId) && d->failStatus != CR_NO_SUCH_DEVINST;
+    const bool readable = d->failConfigFlags == 0 && d->failProfileFlags == CR_SUCCESS;
+    switch (r->outcome) {
+    case doSwitched:
+        // As the status read reports it: a planted problem 22 reads as disabled.
+        CHECK(inTree && says &&
+                  (d->failStatus != CR_SUCCESS || d->statusWritesNothing ||
+                   (sim::IsDisabled(d->instanceId) ||
+                    ((d->status & DN_HAS_PROBLEM) != 0 && d->problem == CM_PROB_DISABLED)) ==
+                       !r->bEnable),
+              "switched: runs as asked");
+        break;
+    case doAtRestart:
+    case doSettingWritten:
+        CHECK(inTree && says, "held from the next restart: the settings say so");
+        break;
+    case doAbsentAsAsked:
+        CHECK(!inTree && says, "comes back as asked: the settings say so");
+        break;
+    case doRefused:
+    case doAbsentNotAsAsked:
+        CHECK(inTree == (r->outcome == doRefused), "refused nodes are in the tree");
+        CHECK(!readable || !says, "a refusal that the settings read back confirm");
+        CHECK(r->dwError != 0, "a refusal names its error");
+        break;
+    case doPassedOver:
+        break;
+    }
+    check->holding += DongleOutcomeHolds(r->outcome) ? 1 : 0;
+    return true;
+}
+
+// Runs one operation on the tree as planted and holds its reports against the platform.
+void CheckSwitch(bool enable, bool wow64, bool windows8, sim::AbsentNodeChange reading) {
     sim::RunAsWow64(wow64);
     sim::RunAsWindows8(windows8);
-    const size_t before = sim::Changes().size();
-    const int result = enable ? EnableDongles(kClassA) : DisableDongles(kClassA);
+    sim::TreatAbsentNodeChange(reading);
+    SwitchCheck check = {0};
+    const int result = SwitchDongles(kClassA, enable, CheckReport, &check);
     CheckReleased("switching releases its set");
-    // The interfaces listed when the operation starts: disabling lists the present ones only.
-    std::vector<size_t> listed;
-    for (size_t i = 0; i < tree.size(); i++) {
-        for (const GUID& g : tree[i].interfaces) {
-            if (memcmp(&g, &kClassA, sizeof(GUID)) == 0 &&
-                (enable || (Present(tree, i) && !IsOff(tree[i])))) {
-                listed.push_back(i);
-            }
-        }
-    }
-    std::vector<sim::Change> expected;
-    int changed = 0;
-    for (size_t i : listed) {
-        sim::Device& d = tree[i];
-        if (!Switchable(tree, i, enable, windows8)) {
-            continue;
-        }
-        bool made[3] = {false, false, false};
-        for (size_t c = enable ? 1 : 0; c < (enable ? 3u : 1u); c++) {
-            const sim::StateScope& change = kChanges[c];
-            if (d.failParams.count(change)) {
-                continue;
-            }
-            // Under WOW64 the class installer refuses every change.
-            made[c] = !wow64 && d.failInstaller.count(change) == 0;
-            const bool deferred = made[c] && d.defersChanges && Present(tree, i);
-            expected.push_back({d.instanceId, change.first, change.second, 0, made[c], deferred});
-            if (!made[c]) {
-                continue;
-            }
-            if (deferred && !d.runsDisabled) {
-                d.runsDisabled = IsOff(d);
-            }
-            (change.second == DICS_FLAG_GLOBAL ? d.disabledGlobal : d.disabledConfig) =
-                change.first == DICS_DISABLE;
-        }
-        changed += enable ? made[2] && (made[1] || !d.disabledGlobal) : made[0];
-    }
-    const std::vector<sim::Change>& all = sim::Changes();
-    CHECK(all.size() - before == expected.size(), "number of state changes asked");
-    for (size_t k = 0; k < expected.size(); k++) {
-        const sim::Change& got = all[before + k];
-        CHECK(got.instanceId == expected[k].instanceId, "only selected dongle nodes switched");
-        CHECK(got.stateChange == expected[k].stateChange && got.scope == expected[k].scope &&
-                  got.hwProfile == 0 && got.made == expected[k].made &&
-                  got.deferred == expected[k].deferred,
+    CHECK(result == check.holding, "the count is the outcomes that hold");
+    size_t disables = 0;
+    for (const sim::Change& c : sim::Changes()) {
+        const sim::Device* d = sim::FindDevice(c.instanceId);
+        CHECK(Prefix(FirstId(d->hardwareIds, d->failHardwareIds), kPrimary),
+              "only dongle nodes are switched");
+        CHECK(c.hwProfile == 0 && c.stateChange == (enable ? DICS_ENABLE : DICS_DISABLE),
               "state change as asked");
+        disables += c.stateChange == DICS_DISABLE;
     }
-    CHECK(result == changed, "switch count");
+    for (const std::string& e : sim::Events()) {
+        CHECK(enable || (e.rfind("SetConfigFlags", 0) != 0 && e.rfind("SetProfileFlags", 0) != 0),
+              "disabling never writes a setting itself");
+    }
     if (!enable) {
-        CHECK(sim::Sleeps().size() == expected.size(), "a pause before each disable");
-    }
-    for (size_t i = 0; i < tree.size(); i++) {
-        CHECK(sim::IsDisabled(tree[i].instanceId) == IsOff(tree[i]) &&
-                  sim::InTree(tree[i].instanceId) == Present(tree, i),
-              "the tree as the model has it");
+        CHECK(sim::Sleeps().size() == disables, "a pause before each disable");
     }
 }
 
@@ -407,9 +393,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Disabling changes the tree (a disabled device's interfaces are no longer present), so
     // each operation starts from the tree as built.
+    const sim::AbsentNodeChange reading = (sim::AbsentNodeChange)in.ConsumeIntegralInRange(0, 2);
     Plant(tree, codePage);
-    CheckSwitch(tree, false, wow64, windows8);
+    CheckSwitch(false, wow64, windows8, reading);
     Plant(tree, codePage);
-    CheckSwitch(tree, true, wow64, windows8);
+    CheckSwitch(true, wow64, windows8, reading);
     return 0;
 }
