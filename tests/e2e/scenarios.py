@@ -115,6 +115,7 @@ class Scenario:
         self.exits = None  # the exit status of each operation of run (default: all 0)
         self.plugs = []  # (ms, instance ID, plugged)
         self.console_events = []  # (pause number, event)
+        self.json_names = None  # stdout is one JSON document naming these strings
 
 
 def number(text, what):
@@ -241,6 +242,8 @@ def parse_line(cur, word, rest):
         cur.wow64 = True
     elif word == "not-administrator":
         cur.administrator = False
+    elif word == "json-names":
+        cur.json_names = (cur.json_names or []) + [expand(rest)]
     elif word == "expect":
         cur.expect.append(expand(rest))
     elif word == "expect-times":
@@ -336,6 +339,7 @@ def to_json(sc):
             [op for op in sc.run[1:] if not STEPS.match(op)]),
         "plugs": [{"at": ms, "instance_id": i, "plugged": p} for ms, i, p in sc.plugs],
         "console_events": [{"pause": p, "event": e} for p, e in sc.console_events],
+        "json_names": sc.json_names,
     }
 
 

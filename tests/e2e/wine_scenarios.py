@@ -12,6 +12,7 @@ prefix's server was started before (winetest.py start) and is left running. Exit
 when this machine cannot run that Wine."""
 
 import argparse
+import json
 import os
 import sys
 
@@ -80,6 +81,25 @@ def run_donglectl(prefix, programs, sc):
     return (0 if sc.run else status), out, err, failures
 
 
+def json_failures(out, names):
+    """Standard output must be one JSON document, ended by a line end, holding each name."""
+    try:
+        doc = json.loads(out.decode("ascii"))
+    except (UnicodeDecodeError, ValueError) as e:
+        return [f"stdout is not one JSON document ({e}): {out!r}"]
+    strings = set()
+
+    def collect(value):
+        if isinstance(value, str):
+            strings.add(value)
+        for item in value.values() if isinstance(value, dict) else \
+                value if isinstance(value, list) else []:
+            collect(item)
+    collect(doc)
+    failures = [f"the JSON names no {name!r}" for name in names if name not in strings]
+    return failures + ([] if out.endswith(b"\r\n") else ["the JSON does not end its line"])
+
+
 def check(prefix, programs, sc, set_value_exe=None):
     """Returns a list of failures (empty when the scenario passed). programs names the census
     program ("census"), donglectl ("donglectl") and the platform-contract probe ("probe")."""
@@ -87,7 +107,9 @@ def check(prefix, programs, sc, set_value_exe=None):
     wanted = crlf_lines(sc.expect, sc.codepage)
     if sc.run or sc.command is not None:
         status, out, err, failures = run_donglectl(prefix, programs, sc)
-        if out != wanted:
+        if sc.json_names is not None:
+            failures += json_failures(out, sc.json_names)
+        elif out != wanted:
             failures.append(f"stdout {out!r}, wanted {wanted!r}")
         if err != crlf_lines(sc.stderr, sc.codepage):
             failures.append(f"stderr {err!r}, wanted {crlf_lines(sc.stderr, sc.codepage)!r}")

@@ -1,4 +1,5 @@
 #include "control/control.h"
+#include "control/json.h"
 #include "census/identity.h"
 #include "platform/sim/sim.h"
 #include "tests/support/platform_contract.h"
@@ -6,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <map>
+#include <set>
 #include <tuple>
 
 // donglectl's entry, as the unit tests build it.
@@ -77,6 +81,35 @@ CtlRun RunDongleCtl(std::vector<std::string> args) {
     return {status, out, testing::internal::GetCapturedStderr()};
 }
 
+// Every string a JSON document holds, keys aside.
+void CollectStrings(const nlohmann::json& j, std::set<std::string>* strings) {
+    if (j.is_string()) {
+        strings->insert(j.get<std::string>());
+    }
+    for (const auto& item : j) {
+        if (j.is_structured()) {
+            CollectStrings(item, strings);
+        }
+    }
+}
+
+// The output is one JSON document, ended by a newline, that holds each name.
+void ExpectJsonNaming(const std::string& out, const std::vector<std::string>& names) {
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), '\n');
+    nlohmann::json doc;
+    try {
+        doc = nlohmann::json::parse(out);
+    } catch (const nlohmann::json::exception& e) {
+        FAIL() << e.what() << "\n" << out;
+    }
+    std::set<std::string> strings;
+    CollectStrings(doc, &strings);
+    for (const std::string& name : names) {
+        EXPECT_EQ(strings.count(name), 1u) << name << " not in " << out;
+    }
+}
+
 class ControlScenario : public testing::TestWithParam<Scenario> {};
 
 // A "command" scenario runs donglectl once with its arguments; a "run" scenario runs it once per
@@ -116,7 +149,11 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
             nOp++;
         }
     }
-    EXPECT_EQ(SplitLines(all.out), sc.expect);
+    if (sc.json) {
+        ExpectJsonNaming(all.out, sc.jsonNames);
+    } else {
+        EXPECT_EQ(SplitLines(all.out), sc.expect);
+    }
     EXPECT_EQ(SplitLines(all.err), sc.stderrLines);
     EXPECT_EQ((DWORD)all.status, sc.exit);
     // What runs under Wine as well switches nothing there, nor here.
@@ -415,6 +452,19 @@ TEST(DongleCtl, HelpForEachSpelling) {
         EXPECT_EQ(bad.status, 2) << extra[1];
         EXPECT_EQ(bad.out, "") << extra[1];
     }
+}
+
+// JSON text: quotes, backslashes and control characters escaped, so that any identifier bytes
+// make a valid document.
+TEST(DongleCtl, JsonEscapesEveryByteOutsidePrintableAscii) {
+    sim::Reset();
+    testing::internal::CaptureStdout();
+    JsonWriter json;
+    JsonStart(&json);
+    JsonString(&json, "id", "a\"b\\c\x01\x7f\xc4\x81", 9);
+    JsonFinish(&json);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "{\"id\":\"a\\\"b\\\\c\\u0001\\u007f\\u00c4\\ufffd\"}\n");
 }
 
 // Failure results

@@ -95,6 +95,10 @@ Scenario FromJson(const nlohmann::json& j) {
     for (const auto& e : j.at("console_events")) {
         sc.consoleEvents.emplace_back(e.at("pause").get<size_t>(), e.at("event").get<DWORD>());
     }
+    sc.json = !j.at("json_names").is_null();
+    if (sc.json) {
+        sc.jsonNames = j.at("json_names").get<std::vector<std::string>>();
+    }
     for (const auto& text : j.at("expect")) {
         sc.expect.push_back(ToCodePage(text.get<std::string>(), sc.codePage));
     }

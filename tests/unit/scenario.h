@@ -42,6 +42,8 @@ struct Scenario {
     std::vector<DWORD> exits;                                    // each run operation's exit status
     std::vector<std::pair<DWORD, std::pair<std::string, bool>>> plugs;
     std::vector<std::pair<size_t, DWORD>> consoleEvents;
+    bool json = false;                  // stdout is one JSON document naming jsonNames
+    std::vector<std::string> jsonNames; // in the scenario's code page
 };
 
 // Reads the JSON form of a scenario file (SCENARIO_JSON_DIR/<set>.json); aborts the test
