@@ -179,6 +179,7 @@ static BOOL WINAPI OnConsoleEvent(DWORD ctrlType) {
 }
 
 void WatchConsoleEvents() {
+    (void)InterlockedExchange(&lStopAsked, 0);
     (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 

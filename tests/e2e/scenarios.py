@@ -14,7 +14,7 @@ SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-dev
                   "wow64", "not-administrator", "vetoes", "fails-after-writing",
                   "not-disableable", "config-flags", "profile-flags", "config-flags-fail",
                   "profile-flags-fail", "readings", "installer-refuses", "arm64", "hide-proc",
-                  "plug-at", "unplug-at", "console-event", "disabled", "status-fails"}
+                  "unplug-at", "console-event", "disabled", "status-fails"}
 DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
                 "hardware-unterminated", "compatible-unterminated", "interface",
                 "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
@@ -209,8 +209,12 @@ def parse_line(cur, word, rest):
     elif word == "exits":
         cur.exits = [number(t, word) for t in rest.split()]
     elif word in ("plug-at", "unplug-at"):
+        # A device plugged in later is not present until then (under Wine: not planted yet).
         ms, _, instance_id = rest.partition(" ")
         cur.plugs.append((number(ms, word), instance_id, word == "plug-at"))
+        for d in cur.devices:
+            if d.instance_id == instance_id and word == "plug-at":
+                d.present = False
     elif word == "console-event":
         pause, _, event = rest.partition(" ")
         if event not in CONSOLE_EVENTS:

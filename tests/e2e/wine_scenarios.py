@@ -33,15 +33,9 @@ def plant(prefix, sc, set_value_exe=None):
     lines = prefix.clear_lines() + [""] + prefix.record_lines(sc.record_before)
     exact = []
     for dev in sc.devices:
-        props = {}
-        for which, name in (("hardware", "HardwareID"), ("compatible", "CompatibleIDs")):
-            if which in dev.props:
-                props[name] = property_data(dev.props[which])
-                if dev.props[which].kind == "unterminated":
-                    exact.append((dev.instance_id, name, dev.props[which]))
-        lines += prefix.device_lines(dev.instance_id, props)
-        for guid, linked in dev.interfaces:
-            lines += prefix.interface_lines(dev.instance_id, guid, linked)
+        if not dev.present:
+            continue  # plugged in later
+        lines += device_lines(prefix, dev, exact)
     prefix.import_reg(lines)
     for instance_id, name, prop in exact:
         if set_value_exe is None:
@@ -50,6 +44,21 @@ def plant(prefix, sc, set_value_exe=None):
         r = prefix.wine([set_value_exe, winetest.ENUM_PATH + "\\" + instance_id, name, "7", data])
         if r.returncode != 0:
             raise RuntimeError(f"set_value failed: {r.stderr!r}")
+
+
+def device_lines(prefix, dev, exact):
+    """The .reg lines of one device and its interfaces; its unterminated lists go to exact."""
+    lines = []
+    props = {}
+    for which, name in (("hardware", "HardwareID"), ("compatible", "CompatibleIDs")):
+        if which in dev.props:
+            props[name] = property_data(dev.props[which])
+            if dev.props[which].kind == "unterminated":
+                exact.append((dev.instance_id, name, dev.props[which]))
+    lines += prefix.device_lines(dev.instance_id, props)
+    for guid, linked in dev.interfaces:
+        lines += prefix.interface_lines(dev.instance_id, guid, linked)
+    return lines
 
 
 def crlf_lines(lines, codepage):
@@ -72,7 +81,11 @@ def run_donglectl(prefix, programs, sc):
             args = [programs["donglectl"], op]
         else:
             args = [programs["donglectl"], op, interface_class]
-        r = prefix.wine(args, codepage=sc.codepage)
+        plugs = [(ms / 1000, device_lines(prefix, d, []))
+                 for ms, instance_id, plugged in sc.plugs if plugged
+                 for d in sc.devices if d.instance_id == instance_id]
+        r = prefix.wine(args, codepage=sc.codepage, steps=[
+            (at, lambda lines=lines: prefix.import_reg(lines)) for at, lines in plugs])
         status, out, err = r.returncode, out + r.stdout, err + r.stderr
         if op is not None and r.returncode != want % 256:
             failures.append(f"{op}: exit status {r.returncode}, wanted {want % 256}: "

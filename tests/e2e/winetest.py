@@ -16,6 +16,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 ENUM_PATH = r"System\CurrentControlSet\Enum"
 ENUM = "HKEY_LOCAL_MACHINE\\" + ENUM_PATH
@@ -151,16 +152,27 @@ class Prefix:
         subprocess.run(["wineserver", "-w"], env=self.env, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def wine(self, args, codepage=1252):
+    def wine(self, args, codepage=1252, steps=()):
         """Runs a Windows program; returns its exit status, stdout bytes and stderr bytes. The
-        output goes through files, so a process it leaves behind cannot hold a pipe open."""
+        output goes through files, so a process it leaves behind cannot hold a pipe open. steps
+        are (seconds, function) pairs, each called that long after the program started."""
         env = dict(self.env, LANG=LOCALES[codepage])
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            r = subprocess.run([self.loader] + args, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                               stderr=err, timeout=120)
+            start = time.monotonic()
+            p = subprocess.Popen([self.loader] + args, env=env, stdin=subprocess.DEVNULL,
+                                 stdout=out, stderr=err)
+            try:
+                for at, step in sorted(steps, key=lambda s: s[0]):
+                    time.sleep(max(0.0, start + at - time.monotonic()))
+                    step()
+                returncode = p.wait(timeout=120)
+            finally:
+                if p.poll() is None:
+                    p.kill()  # only the process started here
+                    p.wait()
             out.seek(0)
             err.seek(0)
-            return subprocess.CompletedProcess(r.args, r.returncode, out.read(), err.read())
+            return subprocess.CompletedProcess(p.args, returncode, out.read(), err.read())
 
     def import_reg(self, lines):
         text = "Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n"
