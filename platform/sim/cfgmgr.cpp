@@ -104,6 +104,7 @@ CONFIGRET CM_Get_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulHardwareProfile, 
 // ran until the platform starts it anew.
 CONFIGRET CM_Set_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulConfig, ULONG ulValue,
                                 ULONG ulFlags) {
+    sim::CheckAlive();
     if (pDeviceID == nullptr) {
         return CR_INVALID_POINTER;
     }

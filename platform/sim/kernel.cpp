@@ -50,10 +50,25 @@ void SetLastError(DWORD dwErrCode) {
 // every pause asked for. Plug steps due by the pause's end take effect, and a console event
 // planted for this pause is raised during it.
 void Sleep(DWORD dwMilliseconds) {
+    if (std::this_thread::get_id() != St().mainThread) {
+        // A console handler's pause: over once the program's clock has moved on as far, or its
+        // entry has returned.
+        std::unique_lock<std::mutex> lock(St().clockMutex);
+        const DWORD until = St().now + dwMilliseconds;
+        St().handlerWaiting = true;
+        St().clockMoved.notify_all();
+        St().clockMoved.wait(lock, [until] { return St().now >= until || St().entryReturned; });
+        return;
+    }
+    sim::CheckAlive();
     const size_t pause = St().sleeps.size();
     St().sleeps.push_back(dwMilliseconds);
     sim::Event("Sleep " + std::to_string(dwMilliseconds));
-    St().now += dwMilliseconds;
+    {
+        std::lock_guard<std::mutex> lock(St().clockMutex);
+        St().now += dwMilliseconds;
+    }
+    St().clockMoved.notify_all();
     sim::ApplyPlugs();
     auto event = St().consoleEvents.find(pause);
     if (event != St().consoleEvents.end()) {

@@ -45,23 +45,48 @@ BOOL IsWow64Process2(HANDLE hProcess, USHORT* pProcessMachine, USHORT* pNativeMa
 
 namespace sim {
 
-void RaiseConsoleEvent(DWORD ctrlType) {
-    Event("ConsoleEvent " + std::to_string(ctrlType));
-    auto& handlers = St().consoleHandlers;
+// Calls the handlers, last installed first, until one handles the event. True when one did.
+static bool CallHandlers(DWORD ctrlType) {
+    std::vector<BOOL (*)(DWORD)> handlers = St().consoleHandlers;
     for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) {
         if ((*it)(ctrlType)) {
-            // SetConsoleCtrlHandler: for CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT and
-            // CTRL_SHUTDOWN_EVENT the system ends the process once the handler returns, whatever
-            // it answers.
-            if (ctrlType == CTRL_C_EVENT || ctrlType == CTRL_BREAK_EVENT) {
-                return;
-            }
-            break;
+            return true;
         }
     }
-    St().consoleEnded = true;
-    Event("ProcessEnded");
-    throw ProcessEnded();
+    return false;
+}
+
+void RaiseConsoleEvent(DWORD ctrlType) {
+    Event("ConsoleEvent " + std::to_string(ctrlType));
+    if (ctrlType == CTRL_C_EVENT || ctrlType == CTRL_BREAK_EVENT) {
+        // Handled: the process goes on. Not handled: ExitProcess.
+        if (!CallHandlers(ctrlType)) {
+            St().consoleEnded = true;
+            throw ProcessEnded();
+        }
+        return;
+    }
+    // SetConsoleCtrlHandler: for CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT and CTRL_SHUTDOWN_EVENT
+    // the system ends the process once the handler returns, whatever it answers. The handler
+    // runs on its own thread while the program goes on.
+    // It runs until it pauses or returns, then the program goes on; a process whose entry has
+    // returned first has ended by itself.
+    St().handlerWaiting = false;
+    St().handlerThread = std::make_unique<std::thread>([ctrlType] {
+        (void)CallHandlers(ctrlType);
+        std::lock_guard<std::mutex> lock(St().clockMutex);
+        St().consoleEnded = !St().entryReturned;
+        St().handlerWaiting = true;
+        St().clockMoved.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(St().clockMutex);
+    St().clockMoved.wait(lock, [] { return St().handlerWaiting; });
+}
+
+void CheckAlive() {
+    if (St().consoleEnded) {
+        throw ProcessEnded();
+    }
 }
 
 } // namespace sim

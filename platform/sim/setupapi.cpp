@@ -269,6 +269,7 @@ static void AwaitEnumerationBelow(const sim::Device& parent) {
 
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                PSP_DEVINFO_DATA DeviceInfoData) {
+    sim::CheckAlive();
     sim::Member m;
     if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
         return FALSE;
@@ -385,6 +386,7 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
 BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                        DWORD Property, const BYTE* PropertyBuffer,
                                        DWORD PropertyBufferSize) {
+    sim::CheckAlive();
     sim::Member m;
     if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
         return FALSE;

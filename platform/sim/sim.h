@@ -127,9 +127,12 @@ void RaiseConsoleEventDuringPause(size_t pause, DWORD ctrlType);
 // Thrown through the program when a console event ends the process: the tests catch it where
 // they call the program's entry.
 struct ProcessEnded {};
-// The console handlers installed now, and whether an unhandled event ended the process.
+// The console handlers installed now.
 int ConsoleHandlers();
-bool ConsoleEnded();
+// The program's entry has returned (or was ended): a handler thread still running finishes, and
+// is waited for. True when a console event ended that run; the next run starts afresh. Reset
+// calls it too.
+bool EntryReturned();
 
 // Clears the tree, the registry, injected failures and all records; code page 1252.
 void Reset();

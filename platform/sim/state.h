@@ -4,7 +4,11 @@
 
 #include "platform/sim/sim.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <set>
 #include <unordered_set>
 
@@ -61,7 +65,16 @@ struct State {
     std::vector<Plug> plugs;
     std::map<size_t, DWORD> consoleEvents; // pause number -> event
     std::vector<BOOL (*)(DWORD)> consoleHandlers;
-    bool consoleEnded = false;
+    // A close, logoff or shutdown event's handlers run on a thread of their own, as on Windows;
+    // the process ends when they return. Their pauses last in the program's own time: each waits
+    // until the main thread's clock has moved on by as much, or the program's entry has returned.
+    std::unique_ptr<std::thread> handlerThread;
+    std::mutex clockMutex;
+    std::condition_variable clockMoved;
+    bool entryReturned = false;
+    bool handlerWaiting = false; // the handler thread pauses, or has returned
+    std::atomic<bool> consoleEnded{false};
+    std::thread::id mainThread;
     bool windows8 = false;
     bool administrator = true;
     int openSids = 0;
@@ -101,6 +114,9 @@ bool FindMember(HDEVINFO h, PSP_DEVINFO_DATA did, Member* member);
 // Calls the installed console handlers, last installed first, until one handles the event; when
 // none does, the process ends (ProcessEnded is thrown).
 void RaiseConsoleEvent(DWORD ctrlType);
+// Throws ProcessEnded when a console event has ended the process: called by the calls that
+// change a device, so that a program the system ended changes nothing more.
+void CheckAlive();
 // Applies the plug and unplug steps due by now.
 void ApplyPlugs();
 // In the device tree: plugged in, below a parent that is in the tree and not disabled.

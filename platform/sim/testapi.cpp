@@ -30,6 +30,8 @@ Property Raw(const std::string& bytes, DWORD type) {
 
 void Reset() {
     State& s = St();
+    EntryReturned();
+    s.mainThread = std::this_thread::get_id();
     s.devices.clear();
     s.keys.clear();
     s.sets.clear();
@@ -46,7 +48,6 @@ void Reset() {
     s.plugs.clear();
     s.consoleEvents.clear();
     s.consoleHandlers.clear();
-    s.consoleEnded = false;
     s.windows8 = false;
     s.administrator = true;
     s.openSids = 0;
@@ -109,8 +110,19 @@ void RaiseConsoleEventDuringPause(size_t pause, DWORD ctrlType) {
 int ConsoleHandlers() {
     return (int)St().consoleHandlers.size();
 }
-bool ConsoleEnded() {
-    return St().consoleEnded;
+bool EntryReturned() {
+    State& s = St();
+    {
+        std::lock_guard<std::mutex> lock(s.clockMutex);
+        s.entryReturned = true;
+    }
+    s.clockMoved.notify_all();
+    if (s.handlerThread) {
+        s.handlerThread->join();
+        s.handlerThread.reset();
+    }
+    s.entryReturned = false;
+    return s.consoleEnded.exchange(false);
 }
 void RunAsAdministrator(bool administrator) {
     St().administrator = administrator;

@@ -75,6 +75,9 @@ CtlRun RunDongleCtl(std::vector<std::string> args) {
         status = DongleCtlEntry((int)args.size(), argv.data());
     } catch (const sim::ProcessEnded&) {
     }
+    if (sim::EntryReturned()) {
+        status = -1;
+    }
     fflush(stdout);
     fflush(stderr);
     const std::string out = testing::internal::GetCapturedStdout();
