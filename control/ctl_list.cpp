@@ -329,8 +329,8 @@ static void JsonPatterns(JsonWriter* pJson) {
 
 int List(CtlOutput* pOut, const GUID* pInterfaceClass) {
     ListContext list = {pOut, pInterfaceClass, 0};
-    char szGuid[40];
     if (pOut->bJson) {
+        char szGuid[40];
         JsonStart(&pOut->json);
         JsonString(&pOut->json, "verb", "list", 8);
         if (pInterfaceClass != NULL) {

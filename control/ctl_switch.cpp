@@ -138,16 +138,16 @@ struct PassContext {
 
 static bool ReportNode(const DongleSwitchReport* pReport, void* pContext) {
     PassContext* pPass = (PassContext*)pContext;
-    char szText[160];
-    char szError[256];
     const char* id =
         pReport->szInstanceId[0] != '\0' ? pReport->szInstanceId : "(instance ID unreadable)";
     if (pReport->outcome != doPassedOver) {
+        char szText[160];
         pPass->nSelected++;
         if (pReport->outcome == doAtRestart || pReport->outcome == doSettingWritten) {
             pPass->nRestart++;
         }
         if (!DongleOutcomeHolds(pReport->outcome) && pPass->dwRefused == 0) {
+            char szError[256];
             pPass->dwRefused = pReport->dwError;
             FormatError(pReport->dwError, szError, sizeof(szError));
             (void)fprintf(stderr, "donglectl: %s: %s\n", id, szError);

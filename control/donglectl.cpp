@@ -142,22 +142,22 @@ static const struct {
      "passed over: its interface of the class is not present"},
 };
 
-const char* VerdictToken(DongleVerdict verdict) {
-    for (const auto& v : verdicts) {
-        if (v.verdict == verdict) {
-            return v.token;
-        }
+// The entry of the table for a verdict; the last one for a verdict it lacks.
+static size_t VerdictEntry(DongleVerdict verdict) {
+    const size_t n = sizeof(verdicts) / sizeof(verdicts[0]);
+    size_t i = 0;
+    while (i + 1 < n && verdicts[i].verdict != verdict) {
+        i++;
     }
-    return "passed-over";
+    return i;
+}
+
+const char* VerdictToken(DongleVerdict verdict) {
+    return verdicts[VerdictEntry(verdict)].token;
 }
 
 const char* VerdictText(DongleVerdict verdict) {
-    for (const auto& v : verdicts) {
-        if (v.verdict == verdict) {
-            return v.text;
-        }
-    }
-    return "passed over";
+    return verdicts[VerdictEntry(verdict)].text;
 }
 
 // Asked to stop by the console. Set by the handler, which Windows runs on a thread of its own.
@@ -205,11 +205,14 @@ static int Help(const char* verb) {
         (void)fputs(szHelp, stdout);
         return 0;
     }
-    for (const auto& h : verbHelp) {
-        if (_stricmp(h.verb, verb) == 0) {
-            (void)fputs(h.text, stdout);
-            return 0;
-        }
+    const size_t n = sizeof(verbHelp) / sizeof(verbHelp[0]);
+    size_t i = 0;
+    while (i < n && _stricmp(verbHelp[i].verb, verb) != 0) {
+        i++;
+    }
+    if (i < n) {
+        (void)fputs(verbHelp[i].text, stdout);
+        return 0;
     }
     return UsageError("no help for '%s'; the verbs are status, list, disable, enable, reset and "
                       "wait",
