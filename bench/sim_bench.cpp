@@ -1,6 +1,7 @@
-// The census, or its Setup API calls alone, once over a device list on the simulated platform,
-// for counting instructions under callgrind.
-//   sim_bench census|baseline DEVICES.tsv     (lines as bench/devices.py prints them)
+// The census, one poll of donglectl wait (the census's walk without the record), or the census's
+// Setup API calls alone, once over a device list on the simulated platform, for counting
+// instructions under callgrind.
+//   sim_bench census|poll|baseline DEVICES.tsv     (lines as bench/devices.py prints them)
 #include "bench/baseline_calls.h"
 #include "census/census.h"
 #include "census/identity.h"
@@ -9,6 +10,21 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+
+static void CountOnly(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
+                      void* pContext) {
+    (void)buffer, (void)hDevInfo, (void)pDid, (void)pContext;
+}
+
+// One poll of donglectl wait: the walk and the rule, nothing printed, no record.
+static DWORD Poll() {
+    DWORD nCount = 0;
+    DWORD dwError = 0;
+    return WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, CountOnly, nullptr, &nCount,
+                              &dwError)
+               ? nCount
+               : dwError;
+}
 
 static std::vector<std::string> Split(const std::string& list) {
     std::vector<std::string> ids;
@@ -21,7 +37,7 @@ static std::vector<std::string> Split(const std::string& list) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::cerr << "usage: sim_bench census|baseline DEVICES.tsv\n";
+        std::cerr << "usage: sim_bench census|poll|baseline DEVICES.tsv\n";
         return 2;
     }
     const std::string mode = argv[1];
@@ -42,6 +58,7 @@ int main(int argc, char** argv) {
     DWORD nPresent = 0;
     const DWORD result =
         mode == "census" ? CountPresentDongles(szDongleId, szAssocClassId, szDongleId2, &nPresent)
+        : mode == "poll" ? Poll()
                          : BaselineCalls();
     std::cerr << mode << " " << result << "\n";
     return 0;
