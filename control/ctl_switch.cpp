@@ -114,11 +114,11 @@ static void OutcomeText(const DongleSwitchReport* pReport, char* szText, size_t 
         (void)snprintf(szText, cch, "refused (error 0x%08lX)", (unsigned long)pReport->dwError);
         return;
     case doAbsentAsAsked:
-        (void)snprintf(szText, cch, "not present: comes back %s when plugged in", state);
+        (void)snprintf(szText, cch, "not present: comes back %s", state);
         return;
     case doAbsentNotAsAsked:
-        (void)snprintf(szText, cch, "not present: comes back %s when plugged in (error 0x%08lX)",
-                       other, (unsigned long)pReport->dwError);
+        (void)snprintf(szText, cch, "not present: comes back %s (error 0x%08lX)", other,
+                       (unsigned long)pReport->dwError);
         return;
     case doPassedOver:
         break;

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Packs the release: OUT_DIR/NAME.zip holding, under NAME/, README.txt and donglecensus.exe and
+"""Packs the release: OUT_DIR/NAME.zip holding, under NAME/, README.txt, CHANGES.txt, donglecensus.exe and
 x86/donglectl.exe from a 32-bit build folder and x64/donglectl.exe from a 64-bit one, and
 OUT_DIR/SHA256SUMS. The same files give the same zip, byte for byte: the entries are in a fixed
 order, dated SOURCE_DATE_EPOCH (required), with fixed attributes.
@@ -13,7 +13,8 @@ import time
 import zipfile
 
 # (build folder: 0 for x86, 1 for x64; file there; its name in the zip)
-FILES = ((0, "README.txt", "README.txt"), (0, "donglecensus.exe", "donglecensus.exe"),
+FILES = ((0, "README.txt", "README.txt"), (0, "CHANGES.txt", "CHANGES.txt"),
+         (0, "donglecensus.exe", "donglecensus.exe"),
          (0, "donglectl.exe", "x86/donglectl.exe"), (1, "donglectl.exe", "x64/donglectl.exe"))
 
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Packs the release zip from the build folders as tools/release does, unpacks it, checks what it
-holds (the three programs and the readme) and runs the census from it under Wine on census
+holds (the three programs, the readme and the changes) and runs the census from it under Wine on census
 scenarios, where this machine runs 32-bit Wine (elsewhere the test is then skipped).
 
 usage: check_release.py [--session] X86_BUILD_DIR X64_BUILD_DIR NAME PREFIX SCENARIO_FILE
@@ -36,13 +36,17 @@ def main():
                        stdout=subprocess.DEVNULL, env=dict(os.environ, SOURCE_DATE_EPOCH="0"))
         with zipfile.ZipFile(os.path.join(tmp, name + ".zip")) as z:
             held = sorted(z.namelist())
-            if held != [f"{name}/{f}" for f in ("README.txt", "donglecensus.exe",
+            if held != [f"{name}/{f}" for f in ("CHANGES.txt", "README.txt", "donglecensus.exe",
                                                  "x64/donglectl.exe", "x86/donglectl.exe")]:
                 failures.append(f"zip holds {held}")
             z.extractall(tmp)
         readme = open(os.path.join(tmp, name, "README.txt"), "rb").read()
         if b"\n" in readme.replace(b"\r\n", b"") or b"HKEY_LOCAL_MACHINE" not in readme:
             failures.append("README.txt is not a CRLF text naming HKEY_LOCAL_MACHINE")
+        changes = open(os.path.join(tmp, name, "CHANGES.txt"), "rb").read()
+        version = name.rsplit("-", 1)[-1].encode()
+        if b"\n" in changes.replace(b"\r\n", b"") or b"## " + version not in changes:
+            failures.append(f"CHANGES.txt is not a CRLF text naming {version.decode()}")
         if failures:
             return winetest.report(failures)
         # What the zip holds is checked on every machine; running the census from it needs Wine.
