@@ -289,12 +289,16 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
     auto afterWriting = d.failAfterWriting.find(change);
     if (St().wow64 || St().arm64) {
         // SetupDiCallClassInstaller: ERROR_IN_WOW64 for a 32-bit process on 64-bit Windows,
-        // whatever its rights; reported as well for emulated processes on Windows on ARM.
+        // whatever its rights; reported as well for emulated processes on Windows on ARM. The
+        // program refuses both itself before it asks (IsWow64Process2 exists wherever Windows
+        // runs programs emulated on ARM); only a missing IsWow64Process brings it here.
         error = ERROR_IN_WOW64;
     } else if (St().refuseEveryChange != 0) {
         error = St().refuseEveryChange;
     } else if (!St().administrator) {
-        // DIF_PROPERTYCHANGE's default handler needs a member of the Administrators group.
+        // DIF_PROPERTYCHANGE's default handler needs a member of the Administrators group. The
+        // program never relies on it: it refuses itself without the group; RefuseEveryChange
+        // models an administrator who is denied all the same.
         error = ERROR_ACCESS_DENIED;
     } else if (injected != d.failInstaller.end()) {
         error = injected->second;
@@ -399,7 +403,7 @@ BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
         return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     if (!St().administrator) {
-        return sim::Fail(ERROR_ACCESS_DENIED);
+        return sim::Fail(ERROR_ACCESS_DENIED); // never reached: the program refuses first
     }
     DWORD flags;
     memcpy(&flags, PropertyBuffer, sizeof(flags));

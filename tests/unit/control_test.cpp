@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <tuple>
@@ -360,6 +361,48 @@ TEST_F(Control, EnableCountsWhatHolds) {
     EXPECT_EQ(sim::Changes().size(), 6u);
     EXPECT_FALSE(sim::IsDisabled("USB\\VID_7B2E&PID_2F40\\GLOBALFAILS"));
     EXPECT_TRUE(sim::IsDisabled("USB\\VID_7B2E&PID_2F40\\CONFIGFAILS"));
+}
+
+// A disabled dongle that is not in the tree, under each reading of how the installer treats
+// it: enabled in every case, its other flags kept; where the installer writes nothing, through
+// the settings' own setters, and only then.
+TEST_F(Control, AbsentNodeComesBackEnabledUnderEveryReading) {
+    for (sim::AbsentNodeChange reading :
+         {sim::AbsentNodeChange::Made, sim::AbsentNodeChange::WrittenFailed,
+          sim::AbsentNodeChange::Refused}) {
+        SetUp();
+        sim::TreatAbsentNodeChange(reading);
+        sim::Device& d = AddNode(kDongle, "USB\\VID_7B2E&PID_2F40");
+        d.present = false;
+        d.disabledGlobal = d.disabledConfig = true;
+        d.otherConfigFlags = 0x40;
+        d.otherProfileFlags = 0x4;
+        EXPECT_EQ(EnableDongles(kUsbDevice), 1);
+        EXPECT_FALSE(sim::IsDisabled(kDongle));
+        EXPECT_EQ(d.otherConfigFlags, 0x40u);
+        EXPECT_EQ(d.otherProfileFlags, 0x4u);
+        const bool made = reading == sim::AbsentNodeChange::Made;
+        EXPECT_EQ(sim::Changes().back().made, made);
+        const auto& events = sim::Events();
+        const bool set =
+            std::find(events.begin(), events.end(),
+                      "SetConfigFlags " + std::string(kDongle) + " 64") != events.end();
+        EXPECT_EQ(set, reading == sim::AbsentNodeChange::Refused);
+    }
+}
+
+// A setting that cannot be read back counts by the installer's answer for its scope: a failed
+// enable of a node that was never disabled is not counted, as nothing confirms it.
+TEST_F(Control, UnreadableSettingCountsByTheAnswer) {
+    sim::Device& global = AddNode("USB\\VID_7B2E&PID_2F40\\GLOBAL", "USB\\VID_7B2E&PID_2F40");
+    global.failConfigFlags = ERROR_INVALID_DATA;
+    global.failInstaller[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
+    sim::Device& profile = AddNode("USB\\VID_7B2E&PID_2F40\\PROFILE", "USB\\VID_7B2E&PID_2F40");
+    profile.failProfileFlags = CR_CALL_NOT_IMPLEMENTED;
+    profile.failInstaller[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_CLASS_INSTALLER;
+    AddNode("USB\\VID_7B2E&PID_2F40\\READABLE", "USB\\VID_7B2E&PID_2F40")
+        .failInstaller[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
+    EXPECT_EQ(EnableDongles(kUsbDevice), 1);
 }
 
 // Present and not-present interfaces
