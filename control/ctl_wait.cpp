@@ -39,9 +39,6 @@ int Wait(bool bPresent, DWORD dwTimeoutMs) {
         } else if (!bPresent && nCount == 0) {
             return 0;
         }
-        if (StopAsked()) {
-            return (int)ERROR_CANCELLED;
-        }
         const DWORD dwElapsed = GetTickCount() - dwStart;
         if (dwTimeoutMs != INFINITE && dwElapsed >= dwTimeoutMs) {
             (void)fprintf(stderr, "donglectl: the dongle is still %s after %lu s\n",

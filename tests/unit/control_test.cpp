@@ -474,6 +474,24 @@ TEST_F(Control, InWow64NothingIsSwitched) {
     EXPECT_EQ(Status(), Counts(2, 0));
 }
 
+// GUID text as Windows writes it, either case, braces optional; nothing else.
+TEST(DongleCtl, ReadsOnlyWholeGuids) {
+    sim::Reset();
+    GUID guid;
+    for (const char* good :
+         {"{A5DCBF10-6530-11D2-901F-00C04FB951ED}", "a5dcbf10-6530-11d2-901f-00c04fb951ed"}) {
+        EXPECT_TRUE(ReadInterfaceClassGuid(good, &guid)) << good;
+        EXPECT_EQ(memcmp(&guid, &kUsbDevice, sizeof(GUID)), 0) << good;
+    }
+    for (const char* bad :
+         {"{A5DCBF10-6530-11D2-901F-00C04FB951ED", "A5DCBF10-6530-11D2-901F-00C04FB951ED}",
+          "(A5DCBF10-6530-11D2-901F-00C04FB951ED)", "{A5DCBF10-6530-11D2-901F-00C04FB951E}",
+          "{A5DCBF10-6530-11D2-901F-00C04FB951ED0}", "{A5DCBF10_6530_11D2_901F_00C04FB951ED}",
+          "A5DCBF10-6530-11D2-901F-00C04FB951EDX", "", "{}"}) {
+        EXPECT_FALSE(ReadInterfaceClassGuid(bad, &guid)) << bad;
+    }
+}
+
 // donglectl's help: the same text for each of its spellings, in any case, on standard output;
 // a verb's own help for "help <verb>" and "<verb> /?"; a usage error with anything after it.
 TEST(DongleCtl, HelpForEachSpelling) {
