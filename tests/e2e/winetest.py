@@ -95,7 +95,7 @@ def skip_unless_runnable(arch):
     arch."""
     why = unavailable(arch)
     if why is not None:
-        print(f"skipped: this machine's kernel runs no {arch} Wine ({why})")
+        print(f"skipped: this machine runs no {arch} Wine ({why})")
         print("0 passed, 0 failed, 1 skipped")
         sys.exit(SKIPPED)
 
@@ -252,8 +252,8 @@ def main():
         except RuntimeError as e:
             sys.exit(f"Wine does not run: {e}")
         if why:
-            print(f"this machine's kernel runs no 32-bit programs ({why}): using 64-bit Wine and "
-                  "the program's code built for x64", file=sys.stderr)
+            print(f"this machine runs no 32-bit Wine ({why}): using 64-bit Wine and the "
+                  "program's code built for x64", file=sys.stderr)
         print("win64" if why else "win32")
         return 0
     if len(sys.argv) == 3 and sys.argv[1] == "loader" and sys.argv[2] in ("win32", "win64"):
