@@ -113,10 +113,11 @@ def wine_figures(prefix, census, baseline, n):
 
 
 def instructions(sim_bench, mode, tsv):
-    """Instructions executed inside the census (or the baseline), callees included."""
+    """Instructions executed inside the census (or one wait poll, or the baseline), callees
+    included."""
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "cg.out")
-        fn = {"census": "CountPresentDongles*", "poll": "Poll*",
+        fn = {"census": "CountPresentDongles*", "poll": "WalkPresentDongles*",
               "baseline": "BaselineCalls*"}[mode]
         subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}",
                         f"--toggle-collect={fn}", sim_bench, mode, tsv], check=True,
