@@ -14,16 +14,20 @@ SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-dev
                   "wow64", "not-administrator", "vetoes", "fails-after-writing",
                   "not-disableable", "config-flags", "profile-flags", "config-flags-fail",
                   "profile-flags-fail", "readings", "installer-refuses", "arm64", "hide-proc",
-                  "unplug-at", "console-event", "disabled", "status-fails"}
+                  "unplug-at", "console-event", "disabled", "status-fails", "on-hub"}
 DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
                 "hardware-unterminated", "compatible-unterminated", "interface",
                 "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
                 "times", "parent", "installer-fails", "defers-changes", "vetoes",
                 "fails-after-writing", "not-disableable", "config-flags", "profile-flags",
-                "config-flags-fail", "profile-flags-fail", "disabled", "status-fails"}
+                "config-flags-fail", "profile-flags-fail", "disabled", "status-fails", "on-hub"}
 # How the class installer treats a change of a node that is not in the tree (the documentation
 # does not say): every switching scenario runs under each reading unless it names some.
 READINGS = ["made", "written-failed", "refused"]
+# The host controller and its root hub that "on-hub" hangs a device from: its grandparent then
+# has a long instance ID. The controller is the tree's first node.
+CONTROLLER = "PCI\\VEN_8086&DEV_A36D\\3&11583659&0&A0"
+ROOT_HUB = "USB\\ROOT_HUB30\\4&2A1B3C&0&0"
 # Console control events a scenario may raise during a pause.
 CONSOLE_EVENTS = {"ctrl-c": 0, "ctrl-break": 1, "close": 2}
 # State changes as installer-fails names them: (DICS_*, DICS_FLAG_*).
@@ -175,6 +179,8 @@ def parse_line(cur, word, rest):
         dev.present = False
     elif word == "parent":
         dev.parent = rest
+    elif word == "on-hub":
+        dev.parent = ROOT_HUB
     elif word in ("installer-fails", "fails-after-writing"):
         change, _, error = rest.partition(" ")
         if change not in CHANGES:
@@ -288,6 +294,10 @@ def load(path):
             except Malformed as e:
                 raise Malformed(f"{path}:{n}: {e}") from None
     for sc in scenarios:
+        if any(d.parent == ROOT_HUB for d in sc.devices):
+            hub = Device(ROOT_HUB)
+            hub.parent = CONTROLLER
+            sc.devices[:0] = [Device(CONTROLLER), hub]
         ops = [op for op in sc.run[1:] if not STEPS.match(op)]
         if sc.exits is not None and len(sc.exits) != len(ops):
             raise Malformed(f"{path}: scenario '{sc.name}' gives {len(sc.exits)} exit statuses "
