@@ -11,16 +11,11 @@
 #include <iostream>
 #include <sstream>
 
-static void CountOnly(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
-                      void* pContext) {
-    (void)buffer, (void)hDevInfo, (void)pDid, (void)pContext;
-}
-
 // One poll of donglectl wait: the walk and the rule, nothing printed, no record.
 static DWORD Poll() {
     DWORD nCount = 0;
     DWORD dwError = 0;
-    return WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, CountOnly, nullptr, &nCount,
+    return WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, nullptr, nullptr, &nCount,
                               &dwError)
                ? nCount
                : dwError;

@@ -9,9 +9,17 @@ const char szRecordValue[] = "DonglePlugedIn";
 
 // Prints the first identifier in buffer on its own line. A malformed list may hold no NUL at all;
 // the precision keeps the print within the buffer.
-static void PrintId(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, void* pContext) {
+void PrintDongleMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
+                      void* pContext) {
     (void)hDevInfo, (void)pDid, (void)pContext;
     printf("%.*s\n", (int)cbIdBuffer, buffer);
+}
+
+static void Match(DongleMatchFn pfnMatch, const char* buffer, HDEVINFO hDevInfo,
+                  PSP_DEVINFO_DATA pDid, void* pContext) {
+    if (pfnMatch != NULL) {
+        pfnMatch(buffer, hDevInfo, pDid, pContext);
+    }
 }
 
 bool WalkPresentDongles(const char* primaryId, const char* assocClassId, const char* secondaryId,
@@ -38,17 +46,17 @@ bool WalkPresentDongles(const char* primaryId, const char* assocClassId, const c
     for (dwIndex = 0; SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &did); dwIndex++) {
         if (ReadIdProperty(hDevInfo, &did, SPDRP_HARDWAREID, buffer, &nSize)) {
             if (MatchesIdPrefix(buffer, primaryId)) {
-                pfnMatch(buffer, hDevInfo, &did, pContext);
+                Match(pfnMatch, buffer, hDevInfo, &did, pContext);
                 nCount++;
             }
             if (MatchesIdPrefix(buffer, secondaryId)) {
-                pfnMatch(buffer, hDevInfo, &did, pContext);
+                Match(pfnMatch, buffer, hDevInfo, &did, pContext);
                 nCount++;
             }
         }
         if (ReadIdProperty(hDevInfo, &did, SPDRP_COMPATIBLEIDS, buffer, &nSize) &&
             MatchesIdPrefix(buffer, assocClassId)) {
-            pfnMatch(buffer, hDevInfo, &did, pContext);
+            Match(pfnMatch, buffer, hDevInfo, &did, pContext);
             nCount++;
         }
     }
@@ -72,7 +80,7 @@ DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const
     memcpy(szBuf, szRecordKey, sizeof(szRecordKey));
 
     DWORD dwError = 0;
-    if (!WalkPresentDongles(primaryId, assocClassId, secondaryId, PrintId, NULL, &nCount,
+    if (!WalkPresentDongles(primaryId, assocClassId, secondaryId, PrintDongleMatch, NULL, &nCount,
                             &dwError)) {
         return dwError;
     }

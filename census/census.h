@@ -22,9 +22,12 @@ DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const
 typedef void (*DongleMatchFn)(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
                               void* pContext);
 
-// The census's walk and rule alone, read-only: lists the present devices and calls pfnMatch for
-// each match, in the census's order, then stores their number in *pnCount. Writes no record and
-// prints nothing. False when the device list cannot be had: nothing called, *pnCount left as it
-// was, the platform's error code in *pdwError.
+// Prints a match as the census prints it: the identifier on its own line.
+void PrintDongleMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, void* pContext);
+
+// The census's walk and rule alone, read-only: lists the present devices and calls pfnMatch (NULL:
+// nothing) for each match, in the census's order, then stores their number in *pnCount. Writes no
+// record and prints nothing. False when the device list cannot be had: nothing called, *pnCount
+// left as it was, the platform's error code in *pdwError.
 bool WalkPresentDongles(const char* primaryId, const char* assocClassId, const char* secondaryId,
                         DongleMatchFn pfnMatch, void* pContext, DWORD* pnCount, DWORD* pdwError);

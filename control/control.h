@@ -5,9 +5,9 @@
 // Switching needs administrator rights, and a process of the machine's own width: a 32-bit
 // process on 64-bit Windows (WOW64) is refused every change by the class installer
 // (ERROR_IN_WOW64), whatever its rights. There DisableDongles still pauses 2000 ms for each
-// selected interface and returns 0, and EnableDongles returns 0, as when nothing is to be
-// switched; QueryDongleStatus is unaffected. A 64-bit program links the x64 build of this module
-// (the win64 preset's libdongle.a) to switch devices on 64-bit Windows.
+// selected interface and counts nothing, and EnableDongles counts only the nodes that were
+// enabled already; QueryDongleStatus is unaffected. A 64-bit program links the x64 build of this
+// module (the win64 preset's libdongle.a) to switch devices on 64-bit Windows.
 #pragma once
 
 #include "census/identity.h"

@@ -6,6 +6,12 @@
 // The refusals Windows is known to make, checked before anything is switched. Each returns the
 // exit status, or 0 when switching may go ahead.
 
+// A function of kernel32 that older Windows versions lack, looked up; NULL where it is missing.
+static FARPROC Kernel32Proc(const char* name) {
+    HMODULE hKernel = GetModuleHandleA("kernel32");
+    return hKernel != NULL ? GetProcAddress(hKernel, name) : NULL;
+}
+
 // Windows on ARM runs x86 and x64 programs emulated, and lets only native ARM64 programs change
 // device state. IsWow64Process2 (Windows 10 version 1709 and later) names the native machine; an
 // emulated x64 process is no WOW64 process, so IsWow64Process cannot tell.
@@ -13,8 +19,7 @@ static int RefuseOnArm64() {
     typedef BOOL(WINAPI * IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
     USHORT processMachine = 0;
     USHORT nativeMachine = 0;
-    HMODULE hKernel = GetModuleHandleA("kernel32");
-    FARPROC proc = hKernel != NULL ? GetProcAddress(hKernel, "IsWow64Process2") : NULL;
+    FARPROC proc = Kernel32Proc("IsWow64Process2");
     if (proc == NULL) {
         return 0;
     }
@@ -36,8 +41,7 @@ static int RefuseOnArm64() {
 static int RefuseInWow64() {
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
     BOOL bWow64 = FALSE;
-    HMODULE hKernel = GetModuleHandleA("kernel32");
-    FARPROC proc = hKernel != NULL ? GetProcAddress(hKernel, "IsWow64Process") : NULL;
+    FARPROC proc = Kernel32Proc("IsWow64Process");
     if (proc == NULL) {
         return 0;
     }

@@ -5,31 +5,19 @@
 // One device list per poll, at this interval: each poll costs what one census costs.
 static const DWORD dwPollMs = 500;
 
-static void CountOnly(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
-                      void* pContext) {
-    (void)buffer, (void)hDevInfo, (void)pDid, (void)pContext;
-}
-
-// Prints a match as the census prints it.
-static void PrintMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
-                       void* pContext) {
-    (void)hDevInfo, (void)pDid, (void)pContext;
-    printf("%.*s\n", (int)cbIdBuffer, buffer);
-}
-
 int Wait(bool bPresent, DWORD dwTimeoutMs) {
     const DWORD dwStart = GetTickCount();
     DWORD dwError = 0;
     WatchConsoleEvents();
     for (;;) {
         DWORD nCount = 0;
-        if (!WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, CountOnly, NULL, &nCount,
+        if (!WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, NULL, NULL, &nCount,
                                 &dwError)) {
             return ListFailed(dwError);
         }
         if (bPresent && nCount > 0) {
             // The lines are those of a census made now; the dongle may have gone since the count.
-            if (!WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, PrintMatch, NULL,
+            if (!WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, PrintDongleMatch, NULL,
                                     &nCount, &dwError)) {
                 return ListFailed(dwError);
             }

@@ -77,24 +77,35 @@ CONFIGRET CM_Get_Device_IDA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, ULO
     return CR_SUCCESS;
 }
 
+// The device a profile-flags call names, or the CONFIGRET the call fails with.
+static CONFIGRET ProfileFlagsDevice(DEVINSTID_A pDeviceID, ULONG ulProfile, ULONG ulFlags,
+                                    sim::Device** ppDevice) {
+    if (pDeviceID == nullptr) {
+        return CR_INVALID_POINTER;
+    }
+    if (ulFlags != 0) {
+        return CR_INVALID_FLAG;
+    }
+    *ppDevice = sim::FindDevice(pDeviceID);
+    if (*ppDevice == nullptr || ulProfile != 0) {
+        return CR_NO_SUCH_DEVINST;
+    }
+    return (*ppDevice)->failProfileFlags;
+}
+
 // The current hardware profile's flags of a device (CSCONFIGFLAG_DISABLED is the setting a
 // configuration-specific change writes). Deprecated from Windows 8 on: the documentation does not
 // say that it fails there, but a device's failProfileFlags makes both calls fail, as a program
 // must survive.
 CONFIGRET CM_Get_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulHardwareProfile, PULONG pulValue,
                                 ULONG ulFlags) {
-    if (pDeviceID == nullptr || pulValue == nullptr) {
+    sim::Device* d = nullptr;
+    if (pulValue == nullptr) {
         return CR_INVALID_POINTER;
     }
-    if (ulFlags != 0) {
-        return CR_INVALID_FLAG;
-    }
-    sim::Device* d = sim::FindDevice(pDeviceID);
-    if (d == nullptr || ulHardwareProfile != 0) {
-        return CR_NO_SUCH_DEVINST;
-    }
-    if (d->failProfileFlags != CR_SUCCESS) {
-        return d->failProfileFlags;
+    const CONFIGRET cr = ProfileFlagsDevice(pDeviceID, ulHardwareProfile, ulFlags, &d);
+    if (cr != CR_SUCCESS) {
+        return cr;
     }
     *pulValue = d->otherProfileFlags | (d->disabledConfig ? CSCONFIGFLAG_DISABLED : 0);
     return CR_SUCCESS;
@@ -105,21 +116,13 @@ CONFIGRET CM_Get_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulHardwareProfile, 
 CONFIGRET CM_Set_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulConfig, ULONG ulValue,
                                 ULONG ulFlags) {
     sim::CheckAlive();
-    if (pDeviceID == nullptr) {
-        return CR_INVALID_POINTER;
-    }
-    if (ulFlags != 0) {
-        return CR_INVALID_FLAG;
-    }
-    sim::Device* d = sim::FindDevice(pDeviceID);
-    if (d == nullptr || ulConfig != 0) {
-        return CR_NO_SUCH_DEVINST;
-    }
-    if (d->failProfileFlags != CR_SUCCESS) {
-        return d->failProfileFlags;
+    sim::Device* d = nullptr;
+    const CONFIGRET cr = ProfileFlagsDevice(pDeviceID, ulConfig, ulFlags, &d);
+    if (cr != CR_SUCCESS) {
+        return cr;
     }
     if (!St().administrator) {
-        return CR_ACCESS_DENIED;
+        return CR_ACCESS_DENIED; // never reached: the program refuses first
     }
     sim::Event("SetProfileFlags " + d->instanceId + " " + std::to_string(ulValue));
     if (sim::InTree(*d) && !d->runsDisabled) {
