@@ -12,15 +12,13 @@ import sys
 SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-device-list",
                   "fail-key-creation", "parent", "installer-fails", "defers-changes", "windows",
                   "wow64", "not-administrator", "vetoes", "fails-after-writing",
-                  "not-disableable", "config-flags", "profile-flags", "config-flags-fail",
-                  "profile-flags-fail", "readings", "installer-refuses", "arm64", "hide-proc",
-                  "unplug-at", "console-event", "disabled", "status-fails", "on-hub"}
+                  "not-disableable", "readings", "installer-refuses", "arm64", "hide-proc",
+                  "unplug-at", "console-event", "disabled", "on-hub"}
 DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
                 "hardware-unterminated", "compatible-unterminated", "interface",
                 "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
                 "times", "parent", "installer-fails", "defers-changes", "vetoes",
-                "fails-after-writing", "not-disableable", "config-flags", "profile-flags",
-                "config-flags-fail", "profile-flags-fail", "disabled", "status-fails", "on-hub"}
+                "fails-after-writing", "not-disableable", "disabled", "on-hub"}
 # How the class installer treats a change of a node that is not in the tree (the documentation
 # does not say): every switching scenario runs under each reading unless it names some.
 READINGS = ["made", "written-failed", "refused"]
@@ -42,7 +40,7 @@ ERRORS = {
     "ERROR_INSUFFICIENT_BUFFER": 122, "ERROR_NO_MORE_ITEMS": 259,
     "ERROR_ELEVATION_REQUIRED": 740, "ERROR_NOT_FOUND": 1168, "ERROR_CANCELLED": 1223,
     "ERROR_TIMEOUT": 1460, "ERROR_SUCCESS_REBOOT_REQUIRED": 3010, "ERROR_GEN_FAILURE": 31,
-    "ERROR_NO_SUCH_DEVINST": 0xE000020B, "CR_FAILURE": 0x13, "CR_CALL_NOT_IMPLEMENTED": 0x34, "ERROR_INVALID_CLASS_INSTALLER": 0xE000020D,
+    "ERROR_NO_SUCH_DEVINST": 0xE000020B, "ERROR_INVALID_CLASS_INSTALLER": 0xE000020D,
     "ERROR_NOT_DISABLEABLE": 0xE0000231, "ERROR_IN_WOW64": 0xE0000235,
 }
 
@@ -85,11 +83,6 @@ class Device:
         self.defers_changes = False
         self.disableable = True
         self.disabled = False  # its own global disable setting is set
-        self.status_error = 0
-        self.config_flags = 0  # bits besides the disable settings
-        self.profile_flags = 0
-        self.config_flags_error = 0
-        self.profile_flags_error = 0
 
 
 class Scenario:
@@ -158,8 +151,7 @@ def parse_line(cur, word, rest):
                 template.errors
             copy.interfaces, copy.parent = template.interfaces, template.parent
             for attr in ("installer_fails", "fails_after_writing", "vetoes", "defers_changes",
-                         "disableable", "disabled", "status_error", "config_flags", "profile_flags", "config_flags_error",
-                         "profile_flags_error"):
+                         "disableable", "disabled"):
                 setattr(copy, attr, getattr(template, attr))
             cur.devices.append(copy)
     elif word in ("hardware", "compatible"):
@@ -196,12 +188,6 @@ def parse_line(cur, word, rest):
         dev.disableable = False
     elif word == "disabled":
         dev.disabled = True
-    elif word == "status-fails":
-        dev.status_error = number(rest, word)
-    elif word in ("config-flags", "profile-flags"):
-        setattr(dev, word.replace("-", "_"), number(rest, word))
-    elif word in ("config-flags-fail", "profile-flags-fail"):
-        setattr(dev, word[:-5].replace("-", "_") + "_error", number(rest, word))
     elif word == "readings":
         cur.readings = rest.split()
         if not cur.readings or any(r not in READINGS for r in cur.readings):
@@ -340,9 +326,6 @@ def to_json(sc):
                                     for st, sp, e in d.fails_after_writing],
             "vetoes": [{"state": st, "scope": sp} for st, sp in d.vetoes],
             "disableable": d.disableable, "disabled": d.disabled,
-            "status_error": d.status_error, "config_flags": d.config_flags,
-            "profile_flags": d.profile_flags, "config_flags_error": d.config_flags_error,
-            "profile_flags_error": d.profile_flags_error,
         } for d in sc.devices],
         "expect": sc.expect, "result": sc.result or 0, "record": sc.record or "",
         "run": sc.run, "command": sc.command, "exit": sc.exit, "stderr": sc.stderr,

@@ -141,11 +141,6 @@ Scenario FromJson(const nlohmann::json& j) {
             dev.status &= ~(ULONG)DN_DISABLEABLE;
         }
         dev.disabledGlobal = d.at("disabled");
-        dev.failStatus = d.at("status_error");
-        dev.otherConfigFlags = d.at("config_flags");
-        dev.otherProfileFlags = d.at("profile_flags");
-        dev.failConfigFlags = d.at("config_flags_error");
-        dev.failProfileFlags = d.at("profile_flags_error");
         sc.devices.push_back(dev);
     }
     return sc;
