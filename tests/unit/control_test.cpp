@@ -1,5 +1,5 @@
 #include "control/control.h"
-#include "control/json.h"
+#include "donglectl/json.h"
 #include "census/identity.h"
 #include "platform/sim/sim.h"
 #include "tests/support/platform_contract.h"

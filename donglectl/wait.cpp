@@ -1,6 +1,7 @@
 // donglectl wait: polls the census's rule, read-only, until the dongle is there (or gone).
+#include "donglectl/wait.h"
+
 #include "census/census.h"
-#include "control/donglectl.h"
 
 // One device list per poll, at this interval: each poll costs what one census costs.
 static const DWORD dwPollMs = 500;

@@ -1,6 +1,7 @@
 // donglectl status and list: what the dongle's nodes are, read-only.
+#include "donglectl/list.h"
+
 #include "census/census.h"
-#include "control/donglectl.h"
 
 // The dongle's vendor, as its nodes' identifiers name it.
 static const char szVendorId[] = "VID_7B2E";

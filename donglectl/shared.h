@@ -1,11 +1,9 @@
-// What donglectl's verbs share: the output of a run, the exit statuses, the texts of verdicts
-// and outcomes. Internal to donglectl: its verbs live in ctl_list.cpp (status, list),
-// ctl_switch.cpp (disable, enable, reset), ctl_wait.cpp (wait) and donglectl.cpp (the command
-// line and help).
+// What donglectl's verbs share: the output of a run, the exit statuses, error texts, the words
+// of verdicts, console events. Internal to donglectl.
 #pragma once
 
 #include "control/control.h"
-#include "control/json.h"
+#include "donglectl/json.h"
 
 // Exit statuses besides 0 and the Windows error codes: a usage error, and the system's own codes
 // for what they say. A Windows error code is the exit status wherever one is the cause.
@@ -40,19 +38,8 @@ const char* VerdictText(DongleVerdict verdict);
 // WatchConsoleEvents sets it).
 void WatchConsoleEvents();
 bool StopAsked();
-
-int Status(CtlOutput* pOut);
-// Every node that names the dongle's vendor or that the census counts; with a class, whether
-// disable and enable would select it for that class.
-int List(CtlOutput* pOut, const GUID* pInterfaceClass);
-// Writes to standard error, for each node that list shows, why the verb (disable, enable, reset)
-// passed it over for the class (reset: its disable pass); says when the GUID is a setup class,
-// not an interface class.
-void ExplainNothingSelected(GUID interfaceClass, const char* verb);
-int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass);
-// Waits until the census's rule counts a match among the present devices (bPresent) or none;
-// dwTimeoutMs INFINITE waits for ever.
-int Wait(bool bPresent, DWORD dwTimeoutMs);
+// The verb has stopped: a handler holding the process may let it end. Returns status.
+int Finished(int status);
 
 // The interface class's text, "{A5DCBF10-6530-11D2-901F-00C04FB951ED}".
 void FormatGuid(const GUID* pGuid, char* szText, size_t cchText);

@@ -1,4 +1,4 @@
-#include "control/json.h"
+#include "donglectl/json.h"
 
 #include "census/identity.h"
 

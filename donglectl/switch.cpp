@@ -1,7 +1,9 @@
 // donglectl disable, enable and reset: the refusals that come before anything is switched, one
 // line per selected node saying what holds after the change, the count, and an exit status that
 // tells what holds.
-#include "control/donglectl.h"
+#include "donglectl/switch.h"
+
+#include "donglectl/list.h"
 
 // The refusals Windows is known to make, checked before anything is switched. Each returns the
 // exit status, or 0 when switching may go ahead.
