@@ -22,11 +22,14 @@ void JsonStart(JsonWriter* pJson) {
     (void)putchar('{');
     pJson->depth = 1;
     pJson->bFirst[1] = true;
+    pJson->closer[1] = '}';
 }
 
 void JsonFinish(JsonWriter* pJson) {
-    (void)puts("}");
-    pJson->depth = 0;
+    while (pJson->depth > 0) {
+        JsonClose(pJson, pJson->closer[pJson->depth]);
+    }
+    (void)putchar('\n');
 }
 
 void JsonOpen(JsonWriter* pJson, const char* key, char open) {
@@ -36,6 +39,7 @@ void JsonOpen(JsonWriter* pJson, const char* key, char open) {
         pJson->depth++;
     }
     pJson->bFirst[pJson->depth] = true;
+    pJson->closer[pJson->depth] = open == '{' ? '}' : ']';
 }
 
 void JsonClose(JsonWriter* pJson, char close) {
@@ -95,6 +99,11 @@ static void WriteString(const char* text, size_t cch) {
 void JsonNumber(JsonWriter* pJson, const char* key, unsigned long value) {
     Separate(pJson, key);
     printf("%lu", value);
+}
+
+void JsonSigned(JsonWriter* pJson, const char* key, long value) {
+    Separate(pJson, key);
+    printf("%ld", value);
 }
 
 void JsonBool(JsonWriter* pJson, const char* key, bool value) {

@@ -11,11 +11,12 @@ enum { cJsonDepth = 8 };
 struct JsonWriter {
     int depth;
     bool bFirst[cJsonDepth];
+    char closer[cJsonDepth]; // what closes each level that is open
 };
 
 // Opens the document's outermost object.
 void JsonStart(JsonWriter* pJson);
-// Closes it and ends the line.
+// Closes whatever is still open, the outermost object last, and ends the line.
 void JsonFinish(JsonWriter* pJson);
 // Opens an object ('{') or an array ('['), as the member key of the enclosing object, or as an
 // element of the enclosing array (key NULL).
@@ -25,6 +26,7 @@ void JsonClose(JsonWriter* pJson, char close);
 // text is written as null.
 void JsonString(JsonWriter* pJson, const char* key, const char* text, size_t cchMax);
 void JsonNumber(JsonWriter* pJson, const char* key, unsigned long value);
+void JsonSigned(JsonWriter* pJson, const char* key, long value);
 void JsonBool(JsonWriter* pJson, const char* key, bool value);
 // The identifiers of a multi-string in buffer (cbIdBuffer bytes, not necessarily terminated), as
 // an array; null when bRead is false.

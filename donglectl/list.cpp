@@ -332,8 +332,6 @@ int List(CtlOutput* pOut, const GUID* pInterfaceClass) {
     ListContext list = {pOut, pInterfaceClass, 0};
     if (pOut->bJson) {
         char szGuid[40];
-        JsonStart(&pOut->json);
-        JsonString(&pOut->json, "verb", "list", 8);
         if (pInterfaceClass != NULL) {
             FormatGuid(pInterfaceClass, szGuid, sizeof(szGuid));
         }
@@ -343,10 +341,7 @@ int List(CtlOutput* pOut, const GUID* pInterfaceClass) {
     }
     const DWORD dwError = ForEachListedNode(ListNode, &list);
     if (pOut->bJson) {
-        // A document that is begun is ended, so that it parses whatever happened.
         JsonClose(&pOut->json, ']');
-        JsonNumber(&pOut->json, "error", dwError);
-        JsonFinish(&pOut->json);
     }
     return dwError != 0 ? ListFailed(dwError) : 0;
 }
@@ -367,12 +362,15 @@ static void ExplainNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
     pExplain->nNodes++;
 }
 
-void ExplainNothingSelected(GUID interfaceClass, const char* verb) {
-    ExplainContext explain = {interfaceClass, _stricmp(verb, "enable") == 0, 0};
+void ExplainNothingSelected(CtlOutput* pOut, GUID interfaceClass, const char* verb) {
+    ExplainContext explain = {interfaceClass, strcmp(verb, "enable") == 0, 0};
     char szGuid[40];
     char szSetupClass[64];
+    char szText[96];
     FormatGuid(&interfaceClass, szGuid, sizeof(szGuid));
-    (void)fprintf(stderr, "donglectl: no dongle node to %s for %s:\n", verb, szGuid);
+    (void)snprintf(szText, sizeof(szText), "no dongle node to %s for %s", verb, szGuid);
+    NoteOwnStatus(pOut, "nothing-selected", szText);
+    (void)fprintf(stderr, "donglectl: %s:\n", szText);
     (void)ForEachListedNode(ExplainNode, &explain);
     if (explain.nNodes == 0) {
         (void)fputs("donglectl: no device names the dongle's vendor VID_7B2E\n", stderr);
@@ -386,45 +384,30 @@ void ExplainNothingSelected(GUID interfaceClass, const char* verb) {
     }
 }
 
-// The census's matches, as status --json names them.
-static void JsonMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
-                      void* pContext) {
-    JsonWriter* pJson = (JsonWriter*)pContext;
-    char szInstanceId[cbIdBuffer];
-    const bool bId = SetupDiGetDeviceInstanceIdA(hDevInfo, pDid, szInstanceId, sizeof(szInstanceId),
-                                                 NULL) != FALSE;
-    JsonOpen(pJson, NULL, '{');
-    JsonString(pJson, "instance_id", bId ? szInstanceId : NULL, sizeof(szInstanceId));
-    JsonString(pJson, "identifier", buffer, cbIdBuffer);
-    JsonClose(pJson, '}');
-}
-
 int Status(CtlOutput* pOut) {
     DWORD nFound = 0;
     DWORD nDisabled = 0;
     DWORD nCensus = 0;
     DWORD dwError = QueryDongleStatus(&nFound, &nDisabled);
-    if (dwError != ERROR_SUCCESS) {
-        return ListFailed(dwError);
-    }
     if (!pOut->bJson) {
+        if (dwError != ERROR_SUCCESS) {
+            return ListFailed(dwError);
+        }
         printf("found %lu disabled %lu\n", (unsigned long)nFound, (unsigned long)nDisabled);
         return 0;
     }
+    // Every member is written whatever fails: null where it could not be had.
     JsonWriter* pJson = &pOut->json;
-    JsonStart(pJson);
-    JsonString(pJson, "verb", "status", 8);
-    JsonNumber(pJson, "found", nFound);
-    JsonNumber(pJson, "disabled", nDisabled);
-    JsonOpen(pJson, "census", '{');
+    const bool bQueried = dwError == ERROR_SUCCESS;
+    JsonCount(pJson, "found", bQueried, nFound);
+    JsonCount(pJson, "disabled", bQueried, nDisabled);
     JsonPatterns(pJson);
+    JsonOpen(pJson, "census", '{');
     JsonOpen(pJson, "matches", '[');
-    const bool bWalked = WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, JsonMatch,
-                                            pJson, &nCensus, &dwError);
+    const bool bWalked = bQueried && WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2,
+                                                        JsonMatch, pJson, &nCensus, &dwError);
     JsonClose(pJson, ']');
-    JsonNumber(pJson, "count", nCensus);
-    JsonNumber(pJson, "error", bWalked ? 0 : dwError);
+    JsonCount(pJson, "count", bWalked, nCensus);
     JsonClose(pJson, '}');
-    JsonFinish(pJson);
     return bWalked ? 0 : ListFailed(dwError);
 }

@@ -9,5 +9,5 @@ int Status(CtlOutput* pOut);
 int List(CtlOutput* pOut, const GUID* pInterfaceClass);
 // Writes to standard error, for each node that list shows, why the verb (disable, enable, reset)
 // passed it over for the class (reset: its disable pass); says when the GUID is a setup class,
-// not an interface class.
-void ExplainNothingSelected(GUID interfaceClass, const char* verb);
+// not an interface class. Notes the exit status for nothing selected as donglectl's own.
+void ExplainNothingSelected(CtlOutput* pOut, GUID interfaceClass, const char* verb);

@@ -17,9 +17,9 @@ static const char szHelp[] =
     "usage: donglectl status [--json]\n"
     "       donglectl list [{interface-class-GUID}] [--json]\n"
     "       donglectl disable|enable|reset {interface-class-GUID} [--json]\n"
-    "       donglectl wait [present|absent] [--timeout SECONDS]\n"
-    "       donglectl help [verb] | <verb> /? | --help | -? | /help\n"
-    "       donglectl --version\n"
+    "       donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
+    "       donglectl --version [--json]\n"
+    "       donglectl help [verb]     (also --help, -h, -?, /?, /h, /help, anywhere)\n"
     "\n"
     "  status   prints \"found N disabled M\": the present dongle nodes (first hardware ID\n"
     "           USB\\VID_7B2E&PID_2F40...) whose status can be read, and those disabled\n"
@@ -32,13 +32,16 @@ static const char szHelp[] =
     "  reset    disable, then enable; Ctrl+C never stops it before the enable\n"
     "  wait     waits until the census counts the dongle (present) or not (absent)\n"
     "\n"
+    "--json, anywhere on the line: one JSON document on standard output, on every path.\n"
+    "Verbs and options are not case-sensitive.\n"
     "Switching needs administrator rights, and on 64-bit Windows the x64 build.\n"
     "Exit status: 0 success; 2 usage error; 3010 a node holds only from the next restart;\n"
-    "740 not run as administrator; 1168 no node selected; 1223 stopped by Ctrl+C;\n"
-    "1460 wait timed out; 0xE0000235 (-536870347) the 32-bit build on 64-bit Windows, or\n"
-    "Windows on ARM; otherwise the Windows error code of what failed.\n";
+    "29 standard output could not be written; 740 not run as administrator; 1168 no node\n"
+    "selected; 1223 stopped by Ctrl+C; 1460 wait timed out; 0xE0000235 (-536870347) the\n"
+    "32-bit build on 64-bit Windows, or Windows on ARM; otherwise the Windows error code of\n"
+    "what failed (with --json, its \"error\" says whose a status is).\n";
 
-// Each verb's own help, for "help <verb>" and "<verb> /?".
+// Each verb's own help, for "help <verb>", "<verb> /?" and the other spellings.
 static const struct {
     const char* verb;
     const char* text;
@@ -71,145 +74,264 @@ static const struct {
      "Disables, then enables the dongle nodes of the class. Ctrl+C, Ctrl+Break or closing\n"
      "the console ends the disabling early and never the enabling. Exit statuses as for\n"
      "disable.\n"},
-    {"wait", "usage: donglectl wait [present|absent] [--timeout SECONDS]\n"
+    {"wait", "usage: donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
              "Waits until the census's rule counts at least one match among the present devices\n"
              "(present, the default) or none (absent), polling every 0.5 s; prints the census's\n"
-             "lines when the dongle is present. Writes no record and needs no rights. Exit status\n"
-             "0, 1460 (timed out), 1223 (Ctrl+C), or the Windows error code.\n"},
+             "lines when the dongle is present. --timeout (also --timeout=SECONDS) takes whole\n"
+             "seconds, 0 to 4294967 (about 49 days); without it, wait waits for ever. Writes no\n"
+             "record and needs no rights. Exit status 0, 1460 (timed out), 1223 (Ctrl+C), or\n"
+             "the Windows error code.\n"},
 };
 
-static int UsageError(const char* format, const char* arg) {
-    (void)fputs("donglectl: ", stderr);
-    (void)fprintf(stderr, format, arg);
-    (void)fputs("\nRun \"donglectl --help\" for usage.\n", stderr);
-    return exitUsage;
+#define THE_VERBS "the verbs are status, list, disable, enable, reset and wait"
+// The longest --timeout, in seconds: its milliseconds stay below INFINITE.
+static const DWORD dwMaxTimeoutSeconds = 4294967;
+
+// An argument as a message quotes it: control characters escaped, at most 48 bytes of it
+// (never half a double-byte character), "..." where it was cut.
+static void QuoteArg(const char* arg, char* szText, size_t cchText) {
+    const size_t cchArg = strlen(arg);
+    size_t n = 0;
+    size_t i = 0;
+    while (i < cchArg && i < 48 && n + 8 < cchText) {
+        const unsigned char c = (unsigned char)arg[i];
+        if (c < 0x20 || c == 0x7F) {
+            n += (size_t)snprintf(szText + n, cchText - n, "\\x%02X", c);
+            i++;
+        } else if (IsDBCSLeadByte(c) && i + 1 < cchArg) {
+            szText[n++] = arg[i++];
+            szText[n++] = arg[i++];
+        } else {
+            szText[n++] = arg[i++];
+        }
+    }
+    (void)snprintf(szText + n, cchText - n, "%s", i < cchArg ? "..." : "");
+}
+
+// A usage error: the message names the arguments it quotes (%s, up to two, quoted as QuoteArg
+// does), then where the usage is.
+static int UsageError(CtlOutput* pOut, const char* format, const char* arg = NULL,
+                      const char* arg2 = NULL) {
+    char szArg[80];
+    char szArg2[80];
+    char szMessage[300];
+    szArg[0] = szArg2[0] = '\0';
+    if (arg != NULL) {
+        QuoteArg(arg, szArg, sizeof(szArg));
+    }
+    if (arg2 != NULL) {
+        QuoteArg(arg2, szArg2, sizeof(szArg2));
+    }
+    // A format may quote fewer arguments than are passed; the rest are not read.
+    // cppcheck-suppress wrongPrintfScanfArgNum
+    (void)snprintf(szMessage, sizeof(szMessage), format, szArg, szArg2);
+    const int status = OwnStatus(pOut, exitUsage, "usage", szMessage);
+    (void)fputs("Run \"donglectl --help\" for usage.\n", stderr);
+    return status;
+}
+
+// The verb's arguments are read: its JSON document begins.
+static void StartDocument(CtlOutput* pOut, const char* verb) {
+    if (pOut->bJson) {
+        BeginDocument(pOut, verb);
+    }
 }
 
 // The spellings of help, in any case.
 static bool IsHelp(const char* arg) {
-    return _stricmp(arg, "help") == 0 || _stricmp(arg, "--help") == 0 || _stricmp(arg, "-h") == 0 ||
-           _stricmp(arg, "-?") == 0 || _stricmp(arg, "/?") == 0 || _stricmp(arg, "/h") == 0 ||
-           _stricmp(arg, "/help") == 0;
-}
-
-static int Help(const char* verb) {
-    if (verb == NULL) {
-        (void)fputs(szHelp, stdout);
-        return 0;
-    }
-    const size_t n = sizeof(verbHelp) / sizeof(verbHelp[0]);
+    static const char* const spellings[] = {"help", "--help", "-h", "-?", "/?", "/h", "/help"};
     size_t i = 0;
-    while (i < n && _stricmp(verbHelp[i].verb, verb) != 0) {
+    while (i < sizeof(spellings) / sizeof(spellings[0]) && _stricmp(arg, spellings[i]) != 0) {
         i++;
     }
-    if (i < n) {
-        (void)fputs(verbHelp[i].text, stdout);
-        return 0;
-    }
-    return UsageError("no help for '%s'; the verbs are status, list, disable, enable, reset and "
-                      "wait",
-                      verb);
+    return i < sizeof(spellings) / sizeof(spellings[0]);
 }
 
-// Reads "--timeout SECONDS": a whole number of seconds, at most 4294967.
-static bool ReadSeconds(const char* text, DWORD* pdwMs) {
+static const char* const verbs[] = {"status", "list", "disable", "enable", "reset", "wait"};
+
+// The verb's own spelling, or NULL for a word that is no verb.
+static const char* KnownVerb(const char* arg) {
+    size_t i = 0;
+    while (i < sizeof(verbs) / sizeof(verbs[0]) && _stricmp(arg, verbs[i]) != 0) {
+        i++;
+    }
+    return i < sizeof(verbs) / sizeof(verbs[0]) ? verbs[i] : NULL;
+}
+
+static int Help(CtlOutput* pOut, const char* arg) {
+    const char* verb = arg != NULL ? KnownVerb(arg) : NULL;
+    if (arg != NULL && verb == NULL && !IsHelp(arg)) {
+        return UsageError(pOut,
+                          "no help for '%s'; the verbs are status, list, disable, enable, "
+                          "reset and wait",
+                          arg);
+    }
+    if (pOut->bJson) {
+        return UsageError(pOut, "help is text; it does not take '--json'");
+    }
+    size_t i = 0;
+    while (i < sizeof(verbHelp) / sizeof(verbHelp[0]) &&
+           (verb == NULL || strcmp(verbHelp[i].verb, verb) != 0)) {
+        i++;
+    }
+    (void)fputs(i < sizeof(verbHelp) / sizeof(verbHelp[0]) ? verbHelp[i].text : szHelp, stdout);
+    return 0;
+}
+
+// Reads a number of seconds for --timeout: whole seconds up to dwMaxTimeoutSeconds.
+static int ReadTimeout(CtlOutput* pOut, const char* text, DWORD* pdwMs) {
     DWORD dwSeconds = 0;
     if (text[0] == '\0') {
-        return false;
+        return UsageError(pOut, "'--timeout' needs a number of seconds");
     }
     for (const char* p = text; *p != '\0'; p++) {
-        if (*p < '0' || *p > '9' || dwSeconds > 429496 || (dwSeconds == 429496 && *p > '7')) {
-            return false;
+        if (*p < '0' || *p > '9') {
+            return UsageError(pOut, "'%s' is not a whole number of seconds", text);
+        }
+        if (dwSeconds > dwMaxTimeoutSeconds / 10 ||
+            dwSeconds * 10 + (DWORD)(*p - '0') > dwMaxTimeoutSeconds) {
+            return UsageError(pOut, "'%s' is more than the longest timeout, 4294967 seconds", text);
         }
         dwSeconds = dwSeconds * 10 + (DWORD)(*p - '0');
     }
     *pdwMs = dwSeconds * 1000;
-    return true;
+    return 0;
 }
 
-static int WaitVerb(int argc, char** argv) {
-    bool bPresent = true;
-    bool bState = false;
+// wait's arguments: present or absent, --timeout SECONDS or --timeout=SECONDS, each once.
+static int WaitVerb(CtlOutput* pOut, int argc, char** argv) {
+    const char* state = NULL;
+    bool bTimeout = false;
     DWORD dwTimeoutMs = INFINITE;
-    for (int i = 2; i < argc; i++) {
-        if (!bState && (_stricmp(argv[i], "present") == 0 || _stricmp(argv[i], "absent") == 0)) {
-            bPresent = _stricmp(argv[i], "present") == 0;
-            bState = true;
-        } else if (_stricmp(argv[i], "--timeout") == 0 && dwTimeoutMs == INFINITE) {
-            if (i + 1 == argc) {
-                return UsageError("'%s' needs a number of seconds", argv[i]);
+    for (int i = 0; i < argc; i++) {
+        const char* arg = argv[i];
+        const bool bPresent = _stricmp(arg, "present") == 0;
+        if (bPresent || _stricmp(arg, "absent") == 0) {
+            if (state != NULL) {
+                return UsageError(pOut, "'%s' after '%s': wait for one state", arg, state);
             }
-            if (!ReadSeconds(argv[++i], &dwTimeoutMs)) {
-                return UsageError("'%s' is not a whole number of seconds", argv[i]);
-            }
-        } else {
-            return UsageError("'wait' does not take '%s'", argv[i]);
+            state = bPresent ? "present" : "absent";
+            continue;
+        }
+        const bool bSeparate = _stricmp(arg, "--timeout") == 0;
+        if (!bSeparate && _strnicmp(arg, "--timeout=", 10) != 0) {
+            return UsageError(pOut, "'wait' does not take '%s'", arg);
+        }
+        if (bTimeout) {
+            return UsageError(pOut, "'--timeout' is given twice");
+        }
+        bTimeout = true;
+        if (bSeparate && i + 1 == argc) {
+            return UsageError(pOut, "'--timeout' needs a number of seconds");
+        }
+        const int status = ReadTimeout(pOut, bSeparate ? argv[++i] : arg + 10, &dwTimeoutMs);
+        if (status != 0) {
+            return status;
         }
     }
-    return Wait(bPresent, dwTimeoutMs);
+    StartDocument(pOut, "wait");
+    return Wait(pOut, state == NULL || strcmp(state, "present") == 0, dwTimeoutMs);
+}
+
+// The arguments of status, list and the switching verbs: at most one interface class GUID, for
+// the verbs that take one.
+static int DeviceVerb(CtlOutput* pOut, const char* verb, int argc, char** argv) {
+    const bool bStatus = strcmp(verb, "status") == 0;
+    const bool bList = strcmp(verb, "list") == 0;
+    const char* guidText = NULL;
+    for (int i = 0; i < argc; i++) {
+        if (bStatus || argv[i][0] == '-' || argv[i][0] == '/') {
+            return UsageError(pOut, "'%s' does not take '%s'", verb, argv[i]);
+        }
+        if (guidText != NULL) {
+            return UsageError(pOut, "'%s' takes one interface class GUID; '%s' is one too many",
+                              verb, argv[i]);
+        }
+        guidText = argv[i];
+    }
+    GUID interfaceClass;
+    if (guidText != NULL && !ReadInterfaceClassGuid(guidText, &interfaceClass)) {
+        return UsageError(pOut,
+                          "'%s' is not an interface class GUID; expected one like "
+                          "{A5DCBF10-6530-11D2-901F-00C04FB951ED}",
+                          guidText);
+    }
+    if (!bStatus && !bList && guidText == NULL) {
+        return UsageError(pOut, "'%s' needs an interface class GUID", verb);
+    }
+    StartDocument(pOut, verb);
+    if (bStatus) {
+        return Status(pOut);
+    }
+    if (bList) {
+        return List(pOut, guidText != NULL ? &interfaceClass : NULL);
+    }
+    return Switch(pOut, verb, interfaceClass);
+}
+
+// Reads the command line and runs the verb. --json may stand anywhere, once; help in any of its
+// spellings anywhere asks for the help of the verb named, or the whole help.
+static int Run(CtlOutput* pOut, int argc, char** argv, const char** pVerb) {
+    char* args[64];
+    int nArgs = 0;
+    int nJson = 0;
+    bool bHelp = false;
+    int iTopic = -1; // the first argument that is not the help asked for
+    for (int i = 1; i < argc; i++) {
+        if (_stricmp(argv[i], "--json") == 0) {
+            nJson++;
+        } else if (nArgs == (int)(sizeof(args) / sizeof(args[0]))) {
+            return UsageError(pOut, "more than 64 arguments, from '%s' on", argv[i]);
+        } else {
+            if (IsHelp(argv[i]) && !bHelp) {
+                bHelp = true;
+            } else if (iTopic < 0) {
+                iTopic = nArgs;
+            }
+            args[nArgs++] = argv[i];
+        }
+    }
+    pOut->bJson = nJson > 0;
+    if (nJson > 1) {
+        return UsageError(pOut, "'--json' is given twice");
+    }
+    if (bHelp) {
+        *pVerb = "help";
+        return Help(pOut, iTopic >= 0 ? args[iTopic] : NULL);
+    }
+    if (nArgs == 0) {
+        return UsageError(pOut, "no verb given; " THE_VERBS);
+    }
+    if (_stricmp(args[0], "--version") == 0) {
+        *pVerb = "version";
+        if (nArgs > 1) {
+            return UsageError(pOut, "'--version' does not take '%s'", args[1]);
+        }
+        StartDocument(pOut, "version");
+        if (!pOut->bJson) {
+            printf("donglectl %s\n", DONGLE_VERSION_TEXT);
+        }
+        return 0;
+    }
+    *pVerb = KnownVerb(args[0]);
+    if (*pVerb == NULL) {
+        return UsageError(pOut, "unknown verb '%s'; " THE_VERBS, args[0]);
+    }
+    if (strcmp(*pVerb, "wait") == 0) {
+        return WaitVerb(pOut, nArgs - 1, args + 1);
+    }
+    return DeviceVerb(pOut, *pVerb, nArgs - 1, args + 1);
 }
 
 int main(int argc, char** argv) {
     CtlOutput out;
     memset(&out, 0, sizeof(out));
-    if (argc < 2) {
-        return UsageError("no verb given%s", "");
+    const char* verb = NULL;
+    // A verb begins its document once its arguments are read; a usage error gives one too, with
+    // the verb where it is known. Every path ends it.
+    const int status = Run(&out, argc, argv, &verb);
+    if (out.bJson && out.json.depth == 0) {
+        BeginDocument(&out, verb);
     }
-    const char* verb = argv[1];
-    if (IsHelp(verb)) {
-        if (argc > 3 || (argc == 3 && _stricmp(verb, "help") != 0)) {
-            return UsageError("'%s' takes no argument", verb);
-        }
-        return Help(argc == 3 ? argv[2] : NULL);
-    }
-    if (_stricmp(verb, "--version") == 0) {
-        if (argc > 2) {
-            return UsageError("'%s' takes no argument", verb);
-        }
-        printf("donglectl %s\n", DONGLE_VERSION_TEXT);
-        return 0;
-    }
-    const bool bKnown = _stricmp(verb, "status") == 0 || _stricmp(verb, "list") == 0 ||
-                        _stricmp(verb, "disable") == 0 || _stricmp(verb, "enable") == 0 ||
-                        _stricmp(verb, "reset") == 0 || _stricmp(verb, "wait") == 0;
-    if (!bKnown) {
-        return UsageError("unknown verb '%s'; the verbs are status, list, disable, enable, reset "
-                          "and wait",
-                          verb);
-    }
-    if (argc == 3 && IsHelp(argv[2]) && _stricmp(argv[2], "help") != 0) {
-        return Help(verb);
-    }
-    if (_stricmp(verb, "wait") == 0) {
-        return Finished(WaitVerb(argc, argv));
-    }
-    // The other verbs: an optional --json anywhere after the verb, and at most one GUID.
-    const char* guidText = NULL;
-    for (int i = 2; i < argc; i++) {
-        if (_stricmp(argv[i], "--json") == 0 && !out.bJson) {
-            out.bJson = true;
-        } else if (guidText == NULL && _stricmp(verb, "status") != 0) {
-            guidText = argv[i];
-        } else {
-            return UsageError(_stricmp(verb, "status") == 0 ? "'%s' takes no argument"
-                                                            : "'%s' takes one interface class GUID",
-                              verb);
-        }
-    }
-    if (_stricmp(verb, "status") == 0) {
-        return Status(&out);
-    }
-    GUID interfaceClass;
-    if (guidText != NULL && !ReadInterfaceClassGuid(guidText, &interfaceClass)) {
-        return UsageError("'%s' is not an interface class GUID; expected one like "
-                          "{A5DCBF10-6530-11D2-901F-00C04FB951ED}",
-                          guidText);
-    }
-    if (_stricmp(verb, "list") == 0) {
-        return List(&out, guidText != NULL ? &interfaceClass : NULL);
-    }
-    if (guidText == NULL) {
-        return UsageError("'%s' needs an interface class GUID", verb);
-    }
-    return Finished(Switch(&out, verb, interfaceClass));
+    return Finished(EndRun(&out, status));
 }

@@ -1,21 +1,154 @@
-// What donglectl's verbs share: error texts, GUID text, the words of verdicts, console events.
+// What donglectl's verbs share: the end of a run, error texts, GUID text, the words of
+// verdicts, console events.
 #include "donglectl/shared.h"
+
+#include "donglecensus_version.h"
+
+void NoteOwnStatus(CtlOutput* pOut, const char* word, const char* text) {
+    pOut->ownWord = word;
+    (void)snprintf(pOut->szMessage, sizeof(pOut->szMessage), "%s", text);
+}
+
+int OwnStatus(CtlOutput* pOut, DWORD status, const char* word, const char* message) {
+    (void)fprintf(stderr, "donglectl: %s\n", message);
+    NoteOwnStatus(pOut, word, message);
+    return (int)status;
+}
 
 DWORD LastErrorOrGeneric() {
     const DWORD dwError = GetLastError();
     return dwError != 0 ? dwError : (DWORD)ERROR_GEN_FAILURE;
 }
 
-void FormatError(DWORD dwError, char* szText, size_t cchText) {
-    char szMessage[200];
+void SystemText(DWORD dwError, char* szText, size_t cchText) {
     DWORD cch = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                               dwError, 0, szMessage, sizeof(szMessage), NULL);
-    while (cch > 0 && (szMessage[cch - 1] == '\r' || szMessage[cch - 1] == '\n')) {
+                               dwError, 0, szText, (DWORD)cchText, NULL);
+    while (cch > 0 && (szText[cch - 1] == '\r' || szText[cch - 1] == '\n')) {
         cch--;
     }
-    szMessage[cch] = '\0';
-    (void)snprintf(szText, cchText, "%s%s(error 0x%08lX)", szMessage, cch > 0 ? " " : "",
-                   (unsigned long)dwError);
+    szText[cch < cchText ? cch : 0] = '\0';
+}
+
+void FormatError(DWORD dwError, char* szText, size_t cchText) {
+    char szMessage[200];
+    SystemText(dwError, szMessage, sizeof(szMessage));
+    (void)snprintf(szText, cchText, "%s%s(error 0x%08lX)", szMessage,
+                   szMessage[0] != '\0' ? " " : "", (unsigned long)dwError);
+}
+
+// The codes a run can pass through: from the device list, the installer, the registry.
+static const struct {
+    DWORD code;
+    const char* name;
+} errorNames[] = {
+    {2, "ERROR_FILE_NOT_FOUND"},
+    {5, "ERROR_ACCESS_DENIED"},
+    {6, "ERROR_INVALID_HANDLE"},
+    {8, "ERROR_NOT_ENOUGH_MEMORY"},
+    {13, "ERROR_INVALID_DATA"},
+    {31, "ERROR_GEN_FAILURE"},
+    {87, "ERROR_INVALID_PARAMETER"},
+    {122, "ERROR_INSUFFICIENT_BUFFER"},
+    {259, "ERROR_NO_MORE_ITEMS"},
+    {740, "ERROR_ELEVATION_REQUIRED"},
+    {1168, "ERROR_NOT_FOUND"},
+    {1223, "ERROR_CANCELLED"},
+    {1460, "ERROR_TIMEOUT"},
+    {1784, "ERROR_INVALID_USER_BUFFER"},
+    {3010, "ERROR_SUCCESS_REBOOT_REQUIRED"},
+    {0xE0000200, "ERROR_NO_ASSOCIATED_CLASS"},
+    {0xE0000206, "ERROR_INVALID_CLASS"},
+    {0xE0000209, "ERROR_INVALID_REG_PROPERTY"},
+    {0xE000020B, "ERROR_NO_SUCH_DEVINST"},
+    {0xE000020D, "ERROR_INVALID_CLASS_INSTALLER"},
+    {0xE000020E, "ERROR_DI_DO_DEFAULT"},
+    {0xE0000210, "ERROR_INVALID_HWPROFILE"},
+    {0xE0000211, "ERROR_NO_DEVICE_SELECTED"},
+    {0xE0000215, "ERROR_NO_CLASSINSTALL_PARAMS"},
+    {0xE000021E, "ERROR_NO_SUCH_INTERFACE_CLASS"},
+    {0xE0000231, "ERROR_NOT_DISABLEABLE"},
+    {0xE0000232, "ERROR_CANT_REMOVE_DEVINST"},
+    {0xE0000235, "ERROR_IN_WOW64"},
+};
+
+const char* ErrorName(DWORD dwError) {
+    for (size_t i = 0; i < sizeof(errorNames) / sizeof(errorNames[0]); i++) {
+        if (errorNames[i].code == dwError) {
+            return errorNames[i].name;
+        }
+    }
+    return NULL;
+}
+
+void JsonError(JsonWriter* pJson, const char* key, DWORD dwError, const char* ownWord,
+               const char* ownText) {
+    if (dwError == 0) {
+        JsonString(pJson, key, NULL, 0);
+        return;
+    }
+    char szHex[12];
+    char szText[256];
+    szText[0] = '\0';
+    (void)snprintf(szHex, sizeof(szHex), "%08lX", (unsigned long)dwError);
+    if (ownWord == NULL) {
+        SystemText(dwError, szText, sizeof(szText));
+    }
+    JsonOpen(pJson, key, '{');
+    JsonSigned(pJson, "code", (long)(LONG)dwError);
+    JsonString(pJson, "hex", szHex, sizeof(szHex));
+    JsonString(pJson, "name", ownWord != NULL ? ownWord : ErrorName(dwError), 64);
+    JsonString(pJson, "source", ownWord != NULL ? "donglectl" : "windows", 16);
+    JsonString(pJson, "text", ownWord != NULL ? ownText : szText[0] != '\0' ? szText : NULL, 320);
+    JsonClose(pJson, '}');
+}
+
+void JsonCount(JsonWriter* pJson, const char* key, bool bKnown, DWORD value) {
+    if (bKnown) {
+        JsonNumber(pJson, key, value);
+    } else {
+        JsonString(pJson, key, NULL, 0);
+    }
+}
+
+void JsonMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, void* pContext) {
+    JsonWriter* pJson = (JsonWriter*)pContext;
+    char szInstanceId[cbIdBuffer];
+    const bool bId = SetupDiGetDeviceInstanceIdA(hDevInfo, pDid, szInstanceId, sizeof(szInstanceId),
+                                                 NULL) != FALSE;
+    JsonOpen(pJson, NULL, '{');
+    JsonString(pJson, "instance_id", bId ? szInstanceId : NULL, sizeof(szInstanceId));
+    JsonString(pJson, "identifier", buffer, cbIdBuffer);
+    JsonClose(pJson, '}');
+}
+
+void BeginDocument(CtlOutput* pOut, const char* verb) {
+    JsonStart(&pOut->json);
+    JsonString(&pOut->json, "program", "donglectl", 16);
+    JsonString(&pOut->json, "version", DONGLE_VERSION_TEXT, 32);
+    JsonString(&pOut->json, "verb", verb, 16);
+}
+
+int EndRun(CtlOutput* pOut, int status) {
+    if (pOut->bJson) {
+        char szHex[12];
+        (void)snprintf(szHex, sizeof(szHex), "%08lX", (unsigned long)(DWORD)status);
+        while (pOut->json.depth > 1) {
+            JsonClose(&pOut->json, pOut->json.closer[pOut->json.depth]);
+        }
+        JsonSigned(&pOut->json, "exit", (long)(LONG)(DWORD)status);
+        JsonString(&pOut->json, "exit_hex", szHex, sizeof(szHex));
+        JsonError(&pOut->json, "error", (DWORD)status, pOut->ownWord, pOut->szMessage);
+        JsonFinish(&pOut->json);
+    }
+    if (fflush(stdout) != 0 || ferror(stdout) != 0) {
+        (void)fputs("donglectl: standard output could not be written (closed, full, or a broken "
+                    "pipe): what it printed is incomplete\n",
+                    stderr);
+        if (status == 0 || (DWORD)status == dwRestartNeeded) {
+            status = (int)dwOutputLost;
+        }
+    }
+    return status;
 }
 
 int ReportError(const char* what, DWORD dwError) {

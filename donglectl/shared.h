@@ -1,34 +1,69 @@
-// What donglectl's verbs share: the output of a run, the exit statuses, error texts, the words
-// of verdicts, console events. Internal to donglectl.
+// What donglectl's verbs share: the output of a run and what ended it, the exit statuses, error
+// texts, the words of verdicts, console events. Internal to donglectl.
 #pragma once
 
 #include "control/control.h"
 #include "donglectl/json.h"
 
-// Exit statuses besides 0 and the Windows error codes: a usage error, and the system's own codes
-// for what they say. A Windows error code is the exit status wherever one is the cause.
+// Exit statuses donglectl gives for its own reasons. Each is the Windows code that says the
+// same, except 2 (a usage error). A Windows error code passed through (the device list cannot
+// be had, the installer refused a node) can equal one of them: the JSON document's error says
+// whose it is.
 enum { exitUsage = 2 };
 static const DWORD dwNeedsAdministrator = 740; // ERROR_ELEVATION_REQUIRED
 static const DWORD dwNeeds64Bit = ERROR_IN_WOW64;
 static const DWORD dwNothingSelected = ERROR_NOT_FOUND;
 static const DWORD dwRestartNeeded = ERROR_SUCCESS_REBOOT_REQUIRED;
+static const DWORD dwOutputLost = 29; // ERROR_WRITE_FAULT: standard output could not be written
 
-// The output of one run: the text formats, or one JSON document (--json).
+// The output of one run: the text formats, or one JSON document (--json), and what ended the
+// run where the exit status is donglectl's own rather than a Windows error passed through.
 struct CtlOutput {
     bool bJson;
     JsonWriter json;
+    const char* ownWord; // donglectl's word for its own status ("usage", ...); NULL: none
+    char szMessage[320]; // what it said on standard error for it
 };
+
+// Records the exit status as donglectl's own, under word, with its text, for the JSON document.
+void NoteOwnStatus(CtlOutput* pOut, const char* word, const char* text);
+// Says "donglectl: <message>" on standard error and notes status as donglectl's own; returns
+// status.
+int OwnStatus(CtlOutput* pOut, DWORD status, const char* word, const char* message);
 
 // GetLastError(), or ERROR_GEN_FAILURE where a failed call left none.
 DWORD LastErrorOrGeneric();
+// The system's text for an error, without its line end; empty where the system has none.
+void SystemText(DWORD dwError, char* szText, size_t cchText);
 // The system's text for an error and its code, "Access is denied. (error 0x00000005)", or the
 // code alone where the system has no text for it.
 void FormatError(DWORD dwError, char* szText, size_t cchText);
+// The symbolic name of a Windows error code ("ERROR_ACCESS_DENIED"), or NULL for one it does not
+// know.
+const char* ErrorName(DWORD dwError);
 // Writes "donglectl: <what>: <the error's text>" to standard error and returns the error, as the
 // exit status.
 int ReportError(const char* what, DWORD dwError);
 // Says that the device list cannot be had, and returns the error as the exit status.
 int ListFailed(DWORD dwError);
+
+// An error as the JSON documents give it: null for 0; else its code as a signed 32-bit number
+// (as %ERRORLEVEL% and $LASTEXITCODE show it), the same in eight hex digits, its name, whose it
+// is ("windows", or "donglectl" with its word) and its text.
+void JsonError(JsonWriter* pJson, const char* key, DWORD dwError, const char* ownWord,
+               const char* ownText);
+// A count, or null where it could not be had.
+void JsonCount(JsonWriter* pJson, const char* key, bool bKnown, DWORD value);
+// A match of the census as the documents name it: its device's instance ID and the identifier
+// (pContext: the JsonWriter). A DongleMatchFn.
+void JsonMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, void* pContext);
+// Opens the document of a run: the program, its version and the verb (NULL: none could be read).
+void BeginDocument(CtlOutput* pOut, const char* verb);
+// Ends the run: closes the document (whatever a verb left open) with the exit status and its
+// error, then makes sure standard output was written. Output that could not be written (closed,
+// full, a broken pipe) is said on standard error and turns a success (0, 3010) into
+// dwOutputLost. Returns the exit status.
+int EndRun(CtlOutput* pOut, int status);
 
 // Stable words for verdicts and outcomes (the JSON form), and their texts.
 const char* VerdictToken(DongleVerdict verdict);

@@ -17,7 +17,7 @@ static FARPROC Kernel32Proc(const char* name) {
 // Windows on ARM runs x86 and x64 programs emulated, and lets only native ARM64 programs change
 // device state. IsWow64Process2 (Windows 10 version 1709 and later) names the native machine; an
 // emulated x64 process is no WOW64 process, so IsWow64Process cannot tell.
-static int RefuseOnArm64() {
+static int RefuseOnArm64(CtlOutput* pOut) {
     typedef BOOL(WINAPI * IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
     USHORT processMachine = 0;
     USHORT nativeMachine = 0;
@@ -30,17 +30,16 @@ static int RefuseOnArm64() {
         nativeMachine != IMAGE_FILE_MACHINE_ARM64) {
         return 0;
     }
-    (void)fputs("donglectl: on Windows on ARM only a native ARM64 program can switch devices, and "
-                "donglectl is built for x86 and x64. Use Device Manager, or \"pnputil "
-                "/disable-device\" and \"pnputil /enable-device\" (Windows 10 version 2004 and "
-                "later), instead.\n",
-                stderr);
-    return (int)dwNeeds64Bit;
+    return OwnStatus(pOut, dwNeeds64Bit, "needs-arm64",
+                     "on Windows on ARM only a native ARM64 program can switch devices, and "
+                     "donglectl is built for x86 and x64. Use Device Manager, or \"pnputil "
+                     "/disable-device\" and \"pnputil /enable-device\" (Windows 10 version 2004 "
+                     "and later), instead.");
 }
 
 // A 32-bit process on 64-bit Windows. IsWow64Process is looked up: Windows XP before SP2 lacks
 // it, and there is no 64-bit Windows there.
-static int RefuseInWow64() {
+static int RefuseInWow64(CtlOutput* pOut) {
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
     BOOL bWow64 = FALSE;
     FARPROC proc = Kernel32Proc("IsWow64Process");
@@ -51,15 +50,14 @@ static int RefuseInWow64() {
     if (!pfnIsWow64Process(GetCurrentProcess(), &bWow64) || !bWow64) {
         return 0;
     }
-    (void)fputs("donglectl: a 32-bit program cannot switch devices on 64-bit Windows. Run the x64 "
-                "build, x64\\donglectl.exe, instead.\n",
-                stderr);
-    return (int)dwNeeds64Bit;
+    return OwnStatus(pOut, dwNeeds64Bit, "needs-x64-build",
+                     "a 32-bit program cannot switch devices on 64-bit Windows. Run the x64 "
+                     "build, x64\\donglectl.exe, instead.");
 }
 
 // A process whose token holds no enabled Administrators group: not elevated, where Windows has
 // user account control. A check that cannot be made refuses too.
-static int RefuseWithoutRights() {
+static int RefuseWithoutRights(CtlOutput* pOut) {
     SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
     PSID pAdministrators = NULL;
     BOOL bMember = FALSE;
@@ -73,10 +71,9 @@ static int RefuseWithoutRights() {
     if (bMember) {
         return 0;
     }
-    (void)fputs("donglectl: switching devices needs administrator rights. Run donglectl from a "
-                "command prompt opened with \"Run as administrator\".\n",
-                stderr);
-    return (int)dwNeedsAdministrator;
+    return OwnStatus(pOut, dwNeedsAdministrator, "needs-administrator",
+                     "switching devices needs administrator rights. Run donglectl from a command "
+                     "prompt opened with \"Run as administrator\".");
 }
 
 static const char* OutcomeToken(DongleOutcome outcome) {
@@ -167,7 +164,7 @@ static bool ReportNode(const DongleSwitchReport* pReport, void* pContext) {
             JsonString(pJson, "text", szText, sizeof(szText));
             JsonBool(pJson, "holds", DongleOutcomeHolds(pReport->outcome));
             JsonString(pJson, "verdict", VerdictToken(pReport->verdict), 32);
-            JsonNumber(pJson, "error", pReport->dwError);
+            JsonError(pJson, "error", pReport->dwError, NULL, NULL);
             JsonClose(pJson, '}');
         } else {
             printf("%s %s\n", id, szText);
@@ -193,8 +190,8 @@ static int RunPass(PassContext* pPass, GUID interfaceClass, bool bEnable, DWORD*
     *pdwError = n < 0 ? LastErrorOrGeneric() : 0;
     if (pOut->bJson) {
         JsonClose(&pOut->json, ']');
-        JsonNumber(&pOut->json, "count", n < 0 ? 0 : (unsigned long)n);
-        JsonNumber(&pOut->json, "error", *pdwError);
+        JsonCount(&pOut->json, "count", n >= 0, (DWORD)n);
+        JsonError(&pOut->json, "error", *pdwError, NULL, NULL);
         JsonBool(&pOut->json, "stopped", pPass->bStopped);
         JsonClose(&pOut->json, '}');
     } else if (n >= 0) {
@@ -205,7 +202,8 @@ static int RunPass(PassContext* pPass, GUID interfaceClass, bool bEnable, DWORD*
 
 // The exit status of the passes run: the first refusal's error; a stop asked for; 3010 when some
 // node holds only from the next restart; ERROR_NOT_FOUND when no node was selected; else 0.
-static int ExitStatus(const PassContext* pPasses, int nPasses) {
+// Notes the statuses that are donglectl's own.
+static int ExitStatus(CtlOutput* pOut, const PassContext* pPasses, int nPasses) {
     int nSelected = 0;
     int nRestart = 0;
     bool bStopped = false;
@@ -218,41 +216,40 @@ static int ExitStatus(const PassContext* pPasses, int nPasses) {
         bStopped = bStopped || pPasses[i].bStopped;
     }
     if (bStopped) {
+        NoteOwnStatus(pOut, "cancelled", "stopped by Ctrl+C, Ctrl+Break or a closing console");
         return (int)ERROR_CANCELLED;
     }
     if (nRestart > 0) {
+        NoteOwnStatus(pOut, "restart-needed", "some nodes hold only from the next restart");
         return (int)dwRestartNeeded;
     }
     return nSelected == 0 ? (int)dwNothingSelected : 0;
 }
 
 int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
-    int refusal = RefuseOnArm64();
+    char szGuid[40];
+    FormatGuid(&interfaceClass, szGuid, sizeof(szGuid));
+    if (pOut->bJson) {
+        JsonString(&pOut->json, "interface_class", szGuid, sizeof(szGuid));
+        JsonOpen(&pOut->json, "passes", '[');
+    }
+    int refusal = RefuseOnArm64(pOut);
     if (refusal == 0) {
-        refusal = RefuseInWow64();
+        refusal = RefuseInWow64(pOut);
     }
     if (refusal == 0) {
-        refusal = RefuseWithoutRights();
+        refusal = RefuseWithoutRights(pOut);
     }
     if (refusal != 0) {
         return refusal;
     }
-    const bool bDisable = _stricmp(verb, "enable") != 0;
-    const bool bEnable = _stricmp(verb, "disable") != 0;
-    const char* name = bDisable && bEnable ? "reset" : bEnable ? "enable" : "disable";
+    const bool bDisable = strcmp(verb, "enable") != 0;
+    const bool bEnable = strcmp(verb, "disable") != 0;
     PassContext passes[2];
     memset(passes, 0, sizeof(passes));
     int nPasses = 0;
     DWORD dwError = 0;
-    char szGuid[40];
-    FormatGuid(&interfaceClass, szGuid, sizeof(szGuid));
     WatchConsoleEvents();
-    if (pOut->bJson) {
-        JsonStart(&pOut->json);
-        JsonString(&pOut->json, "verb", name, 8);
-        JsonString(&pOut->json, "interface_class", szGuid, sizeof(szGuid));
-        JsonOpen(&pOut->json, "passes", '[');
-    }
     bool bFailed = false;
     if (bDisable) {
         PassContext* pPass = &passes[nPasses++];
@@ -260,24 +257,19 @@ int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
         bFailed = RunPass(pPass, interfaceClass, false, &dwError) < 0;
     }
     // reset enables whatever happened in its disable pass: a stop asked for ends that pass early,
-    // never the enabling.
+    // never the enabling. A disable pass that could not list the devices disabled nothing.
     if (bEnable && !bFailed) {
         PassContext* pPass = &passes[nPasses++];
         pPass->pOut = pOut;
         pPass->bHoldEvents = bDisable;
         bFailed = RunPass(pPass, interfaceClass, true, &dwError) < 0;
     }
-    const int status = bFailed ? (int)dwError : ExitStatus(passes, nPasses);
-    if (pOut->bJson) {
-        JsonClose(&pOut->json, ']');
-        JsonNumber(&pOut->json, "exit", (unsigned long)(DWORD)status);
-        JsonFinish(&pOut->json);
-    }
     if (bFailed) {
         return ListFailed(dwError);
     }
+    const int status = ExitStatus(pOut, passes, nPasses);
     if (status == (int)dwNothingSelected) {
-        ExplainNothingSelected(interfaceClass, name);
+        ExplainNothingSelected(pOut, interfaceClass, verb);
     }
     return status;
 }

@@ -111,14 +111,20 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
     return sim::Fail(ERROR_INVALID_PARAMETER);
 }
 
-int _stricmp(const char* string1, const char* string2) {
-    for (;; string1++, string2++) {
-        const int c1 = tolower((unsigned char)*string1);
-        const int c2 = tolower((unsigned char)*string2);
+// The runtime's ASCII case-insensitive comparisons (the "C" locale), as msvcrt has them.
+int _strnicmp(const char* string1, const char* string2, size_t count) {
+    for (size_t i = 0; i < count; i++) {
+        const int c1 = tolower((unsigned char)string1[i]);
+        const int c2 = tolower((unsigned char)string2[i]);
         if (c1 != c2 || c1 == 0) {
             return c1 - c2;
         }
     }
+    return 0;
+}
+
+int _stricmp(const char* string1, const char* string2) {
+    return _strnicmp(string1, string2, (size_t)-1);
 }
 
 HANDLE GetCurrentProcess(void) {
@@ -195,6 +201,11 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
     (void)nSubAuthority6, (void)nSubAuthority7;
     if (pIdentifierAuthority == nullptr || pSid == nullptr || nSubAuthorityCount != 2) {
         return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    // The page on AllocateAndInitializeSid: it can fail, with GetLastError saying why (out of
+    // memory, for one).
+    if (!St().sidsAllocate) {
+        return sim::Fail(ERROR_NOT_ENOUGH_MEMORY);
     }
     Sid* sid = new Sid;
     memcpy(sid->authority, pIdentifierAuthority->Value, 6);

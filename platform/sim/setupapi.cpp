@@ -18,7 +18,11 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwnd
     }
     sim::ApplyPlugs();
     if (St().deviceListError != 0) {
-        sim::Fail(St().deviceListError);
+        const DWORD error = St().deviceListError;
+        if (St().deviceListFailures > 0 && --St().deviceListFailures == 0) {
+            St().deviceListError = 0;
+        }
+        sim::Fail(error);
         return INVALID_HANDLE_VALUE;
     }
     if (Enumerator != nullptr ||

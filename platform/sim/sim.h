@@ -141,8 +141,9 @@ void Reset();
 Device& AddDevice(const std::string& instanceId);
 Device* FindDevice(const std::string& instanceId);
 
-// The next SetupDiGetClassDevsA calls answer INVALID_HANDLE_VALUE with this error (0: none).
-void FailDeviceList(DWORD error);
+// The next SetupDiGetClassDevsA calls answer INVALID_HANDLE_VALUE with this error (0: none):
+// every one, or the next times ones.
+void FailDeviceList(DWORD error, int times = 0);
 // The next SetupDiGetDeviceInfoListDetailA calls fail with this error (0: none).
 void FailListDetail(DWORD error);
 // The next RegCreateKeyExA calls fail with this error (0: none), as for a process without
@@ -173,7 +174,8 @@ enum class AbsentNodeChange {
 void TreatAbsentNodeChange(AbsentNodeChange reading);
 // Runs with administrator rights (the default), or without: then the token is no member of the
 // Administrators group and the class installer answers ERROR_ACCESS_DENIED to every change.
-void RunAsAdministrator(bool administrator);
+// sidsAllocate false: AllocateAndInitializeSid fails, so that the rights cannot be checked.
+void RunAsAdministrator(bool administrator, bool sidsAllocate = true);
 // SIDs allocated and not yet freed.
 int OpenSids();
 

@@ -49,6 +49,7 @@ struct State {
     std::set<std::unique_ptr<DevInfoSet>> sets;
     std::set<std::unique_ptr<OpenKey>> openKeys;
     DWORD deviceListError = 0;
+    int deviceListFailures = 0; // how many more lists fail (0: every one)
     DWORD listDetailError = 0;
     LONG keyCreationError = 0;
     bool wow64 = false;
@@ -77,6 +78,7 @@ struct State {
     std::thread::id mainThread;
     bool windows8 = false;
     bool administrator = true;
+    bool sidsAllocate = true;
     int openSids = 0;
     UINT codePage = 1252;
     std::vector<Change> changes;

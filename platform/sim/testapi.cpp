@@ -50,6 +50,7 @@ void Reset() {
     s.consoleHandlers.clear();
     s.windows8 = false;
     s.administrator = true;
+    s.sidsAllocate = true;
     s.openSids = 0;
     s.codePage = 1252;
     s.changes.clear();
@@ -74,8 +75,9 @@ Device* FindDevice(const std::string& instanceId) {
     return nullptr;
 }
 
-void FailDeviceList(DWORD error) {
+void FailDeviceList(DWORD error, int times) {
     St().deviceListError = error;
+    St().deviceListFailures = times;
 }
 void FailListDetail(DWORD error) {
     St().listDetailError = error;
@@ -124,8 +126,9 @@ bool EntryReturned() {
     s.entryReturned = false;
     return s.consoleEnded.exchange(false);
 }
-void RunAsAdministrator(bool administrator) {
+void RunAsAdministrator(bool administrator, bool sidsAllocate) {
     St().administrator = administrator;
+    St().sidsAllocate = sidsAllocate;
 }
 int OpenSids() {
     return St().openSids;

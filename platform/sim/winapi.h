@@ -317,6 +317,7 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
 
 int _mbsnicmp(const unsigned char* string1, const unsigned char* string2, size_t count);
 int _stricmp(const char* string1, const char* string2);
+int _strnicmp(const char* string1, const char* string2, size_t count);
 
 HANDLE GetCurrentProcess(void);
 HMODULE GetModuleHandleA(LPCSTR lpModuleName);

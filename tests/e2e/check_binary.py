@@ -39,8 +39,9 @@ ALLOWED_IMPORTS = {
     "msvcrt.dll": {
         "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln", "__p__commode",
         "__p__fmode", "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit", "_errno",
-        "_initterm", "_iob", "_lock", "_mbsnicmp", "_onexit", "_stricmp", "_unlock", "abort",
-        "atoi", "calloc", "exit", "fprintf", "fputc", "fputs", "free", "fwrite", "localeconv",
+        "_initterm", "_iob", "_lock", "_mbsnicmp", "_onexit", "_stricmp", "_strnicmp", "_unlock",
+        "abort", "atoi", "calloc", "exit", "ferror", "fflush", "fprintf", "fputc", "fputs", "free",
+        "fwrite", "localeconv",
         "malloc", "memchr", "memcpy", "memset", "putchar", "puts", "setlocale", "signal",
         "strchr", "strcmp",
         "strcpy", "strerror", "strlen", "strncmp", "vfprintf", "wcslen",

@@ -13,7 +13,7 @@ SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-dev
                   "fail-key-creation", "parent", "installer-fails", "defers-changes", "windows",
                   "wow64", "not-administrator", "vetoes", "fails-after-writing",
                   "not-disableable", "readings", "installer-refuses", "arm64", "hide-proc",
-                  "unplug-at", "console-event", "disabled", "on-hub"}
+                  "unplug-at", "console-event", "disabled", "on-hub", "rights-unknown"}
 DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
                 "hardware-unterminated", "compatible-unterminated", "interface",
                 "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
@@ -113,6 +113,18 @@ class Scenario:
         self.plugs = []  # (ms, instance ID, plugged)
         self.console_events = []  # (pause number, event)
         self.json_names = None  # stdout is one JSON document naming these strings
+        self.json_has = []  # (path, value): members that JSON document holds
+        self.usage = []  # (arguments, message): usage errors, each one run of donglectl
+        self.device_list_failures = 0  # how many device lists fail (0: every one)
+        self.rights_known = True  # the rights check can be made
+        self.stdout_full = False  # the command's standard output is a full disk (/dev/full)
+
+
+def arguments(text):
+    """Command-line arguments separated by spaces: {X*n} repeats, \\xNN is that byte's
+    character."""
+    return [re.sub(r"\\x([0-9A-Fa-f]{2})", lambda m: chr(int(m.group(1), 16)), expand(a))
+            for a in text.split()]
 
 
 def number(text, what):
@@ -219,7 +231,24 @@ def parse_line(cur, word, rest):
     elif word in ("hardware-fails", "compatible-fails"):
         dev.errors[word.split("-")[0]] = number(rest, word)
     elif word == "fail-device-list":
-        cur.device_list_error = number(rest, word)
+        error, _, times = rest.partition(" ")
+        cur.device_list_error = number(error, word)
+        cur.device_list_failures = number(times, word) if times else 0
+    elif word == "stdout-full":
+        cur.stdout_full = True
+    elif word == "rights-unknown":
+        cur.rights_known = False
+    elif word == "json-has":
+        path, _, value = rest.partition(" ")
+        try:
+            cur.json_has.append((path, json.loads(value)))
+        except ValueError as e:
+            raise Malformed(f"json-has takes a path and a JSON value: {e}") from None
+    elif word == "usage":
+        args, sep, message = (" " + rest).partition(" => ")
+        if not sep:
+            raise Malformed("usage takes the arguments, ' => ' and the message")
+        cur.usage.append((arguments(args), message))
     elif word == "fail-key-creation":
         cur.key_creation_error = number(rest, word)
     elif word == "run":
@@ -229,7 +258,7 @@ def parse_line(cur, word, rest):
         if any(STEPS.match(op) for op in cur.run[1:]) and not cur.sim_only:
             raise Malformed("unplug:, plug: and restart need sim-only before them")
     elif word == "command":
-        cur.command = rest.split()
+        cur.command = arguments(rest)
     elif word == "exit":
         cur.exit = number(rest, word)
     elif word == "stderr":
@@ -290,7 +319,8 @@ def load(path):
                             f"for {len(ops)} operations")
         if sc.run and sc.command is not None:
             raise Malformed(f"{path}: scenario '{sc.name}' has both run and command")
-        if not sc.run and sc.command is None and (sc.result is None or sc.record is None):
+        if not sc.run and sc.command is None and not sc.usage and \
+                (sc.result is None or sc.record is None):
             raise Malformed(f"{path}: scenario '{sc.name}' needs a result and a record")
     return scenarios
 
@@ -337,7 +367,23 @@ def to_json(sc):
         "plugs": [{"at": ms, "instance_id": i, "plugged": p} for ms, i, p in sc.plugs],
         "console_events": [{"pause": p, "event": e} for p, e in sc.console_events],
         "json_names": sc.json_names,
+        "json_has": [{"path": p, "value": v} for p, v in sc.json_has],
+        "usage": [{"args": a, "message": m} for a, m in sc.usage],
+        "device_list_failures": sc.device_list_failures, "rights_known": sc.rights_known,
+        "stdout_full": sc.stdout_full,
     }
+
+
+def json_value(doc, path):
+    """The member at a dotted path ("passes.0.count"), or KeyError."""
+    for part in path.split("."):
+        doc = doc[int(part)] if isinstance(doc, list) else doc[part]
+    return doc
+
+
+def usage_stderr(message):
+    """What donglectl writes to standard error for a usage error."""
+    return [f"donglectl: {message}", 'Run "donglectl --help" for usage.']
 
 
 def main():

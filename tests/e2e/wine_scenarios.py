@@ -17,8 +17,11 @@ import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_json  # noqa: E402
 import scenarios  # noqa: E402
 import winetest  # noqa: E402
+
+SCHEMA = check_json.validator()
 
 
 def property_data(prop):
@@ -77,7 +80,7 @@ def run_donglectl(prefix, programs, sc):
             args = [programs["donglectl"]] + sc.command
         elif op == "contract":
             args = [programs["probe"], interface_class, op]
-        elif op in ("status", "list"):
+        elif op.lower() in ("status", "list"):
             args = [programs["donglectl"], op]
         else:
             args = [programs["donglectl"], op, interface_class]
@@ -85,7 +88,8 @@ def run_donglectl(prefix, programs, sc):
                  for ms, instance_id, plugged in sc.plugs if plugged
                  for d in sc.devices if d.instance_id == instance_id]
         r = prefix.wine(args, codepage=sc.codepage, steps=[
-            (at, lambda lines=lines: prefix.import_reg(lines)) for at, lines in plugs])
+            (at, lambda lines=lines: prefix.import_reg(lines)) for at, lines in plugs],
+            stdout_full=sc.stdout_full)
         status, out, err = r.returncode, out + r.stdout, err + r.stderr
         if op is not None and r.returncode != want % 256:
             failures.append(f"{op}: exit status {r.returncode}, wanted {want % 256}: "
@@ -94,12 +98,21 @@ def run_donglectl(prefix, programs, sc):
     return (0 if sc.run else status), out, err, failures
 
 
-def json_failures(out, names):
-    """Standard output must be one JSON document, ended by a line end, holding each name."""
+def json_failures(out, names, members=()):
+    """Standard output must be one JSON document, ended by a line end, that holds against the
+    schema and holds each name and each member (path, value)."""
     try:
         doc = json.loads(out.decode("ascii"))
     except (UnicodeDecodeError, ValueError) as e:
         return [f"stdout is not one JSON document ({e}): {out!r}"]
+    failures = [f"schema: {f}" for f in check_json.failures(SCHEMA, doc)]
+    for path, value in members:
+        try:
+            found = scenarios.json_value(doc, path)
+        except (KeyError, IndexError, ValueError, TypeError):
+            found = "(missing)"
+        if found != value:
+            failures.append(f"{path} is {found!r}, wanted {value!r}")
     strings = set()
 
     def collect(value):
@@ -109,8 +122,25 @@ def json_failures(out, names):
                 value if isinstance(value, list) else []:
             collect(item)
     collect(doc)
-    failures = [f"the JSON names no {name!r}" for name in names if name not in strings]
+    failures += [f"the JSON names no {name!r}" for name in names if name not in strings]
     return failures + ([] if out.endswith(b"\r\n") else ["the JSON does not end its line"])
+
+
+def usage_failures(prefix, programs, sc):
+    """Each usage line: exit 2, the message on stderr, nothing on stdout or one document."""
+    failures = []
+    for args, message in sc.usage:
+        r = prefix.wine([programs["donglectl"]] + args, codepage=sc.codepage)
+        name = " ".join(args)[:40]
+        err = crlf_lines(scenarios.usage_stderr(message), sc.codepage)
+        if r.returncode != 2 or r.stderr != err:
+            failures.append(f"{name}: exit status {r.returncode}, stderr {r.stderr!r}")
+        if any(a.lower() == "--json" for a in args):
+            failures += [f"{name}: {f}" for f in json_failures(
+                r.stdout, [], [("exit", 2), ("error.name", "usage"), ("error.text", message)])]
+        elif r.stdout:
+            failures.append(f"{name}: stdout {r.stdout!r}")
+    return failures
 
 
 def check(prefix, programs, sc, set_value_exe=None):
@@ -118,10 +148,12 @@ def check(prefix, programs, sc, set_value_exe=None):
     program ("census"), donglectl ("donglectl") and the platform-contract probe ("probe")."""
     plant(prefix, sc, set_value_exe)
     wanted = crlf_lines(sc.expect, sc.codepage)
+    if sc.usage:
+        return usage_failures(prefix, programs, sc)
     if sc.run or sc.command is not None:
         status, out, err, failures = run_donglectl(prefix, programs, sc)
-        if sc.json_names is not None:
-            failures += json_failures(out, sc.json_names)
+        if sc.json_names is not None or sc.json_has:
+            failures += json_failures(out, sc.json_names or [], sc.json_has)
         elif out != wanted:
             failures.append(f"stdout {out!r}, wanted {wanted!r}")
         if err != crlf_lines(sc.stderr, sc.codepage):

@@ -152,15 +152,17 @@ class Prefix:
         subprocess.run(["wineserver", "-w"], env=self.env, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def wine(self, args, codepage=1252, steps=()):
+    def wine(self, args, codepage=1252, steps=(), stdout_full=False):
         """Runs a Windows program; returns its exit status, stdout bytes and stderr bytes. The
         output goes through files, so a process it leaves behind cannot hold a pipe open. steps
-        are (seconds, function) pairs, each called that long after the program started."""
+        are (seconds, function) pairs, each called that long after the program started.
+        stdout_full: standard output is /dev/full, where every write fails (nothing is read)."""
         env = dict(self.env, LANG=LOCALES[codepage])
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+                open("/dev/full", "wb") as full:
             start = time.monotonic()
             p = subprocess.Popen([self.loader] + args, env=env, stdin=subprocess.DEVNULL,
-                                 stdout=out, stderr=err)
+                                 stdout=full if stdout_full else out, stderr=err)
             try:
                 for at, step in sorted(steps, key=lambda s: s[0]):
                     time.sleep(max(0.0, start + at - time.monotonic()))

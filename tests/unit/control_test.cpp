@@ -9,7 +9,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <set>
 #include <tuple>
@@ -62,14 +66,22 @@ struct CtlRun {
     std::string err;
 };
 
-CtlRun RunDongleCtl(std::vector<std::string> args) {
+// Runs donglectl; stdoutFull: its standard output is a full disk (/dev/full).
+CtlRun RunDongleCtl(std::vector<std::string> args, bool stdoutFull = false) {
     args.insert(args.begin(), "donglectl");
     std::vector<char*> argv;
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
-    testing::internal::CaptureStdout();
+    const int saved = dup(1);
+    if (stdoutFull) {
+        const int full = open("/dev/full", O_WRONLY);
+        dup2(full, 1);
+        close(full);
+    } else {
+        testing::internal::CaptureStdout();
+    }
     testing::internal::CaptureStderr();
     int status = -1; // the process was ended by a console event
     try {
@@ -81,7 +93,14 @@ CtlRun RunDongleCtl(std::vector<std::string> args) {
     }
     fflush(stdout);
     fflush(stderr);
-    const std::string out = testing::internal::GetCapturedStdout();
+    std::string out;
+    if (stdoutFull) {
+        clearerr(stdout);
+        dup2(saved, 1);
+    } else {
+        out = testing::internal::GetCapturedStdout();
+    }
+    close(saved);
     return {status, out, testing::internal::GetCapturedStderr()};
 }
 
@@ -97,10 +116,15 @@ void CollectStrings(const nlohmann::json& j, std::set<std::string>* strings) {
     }
 }
 
-// The output is one JSON document, ended by a newline, that holds each name.
-void ExpectJsonNaming(const std::string& out, const std::vector<std::string>& names) {
+// The output is one JSON document, ended by a newline, that holds each name and each member
+// (a dotted path and its JSON value). It is kept as <name>.json in JSON_DOC_DIR, where the test
+// json.schema holds every document against the schema.
+void ExpectJsonDocument(const std::string& out, const std::string& name,
+                        const std::vector<std::string>& names,
+                        const std::vector<std::pair<std::string, std::string>>& members) {
     ASSERT_FALSE(out.empty());
     EXPECT_EQ(out.back(), '\n');
+    std::ofstream(std::string(JSON_DOC_DIR) + "/" + name + ".json") << out;
     nlohmann::json doc;
     try {
         doc = nlohmann::json::parse(out);
@@ -109,8 +133,15 @@ void ExpectJsonNaming(const std::string& out, const std::vector<std::string>& na
     }
     std::set<std::string> strings;
     CollectStrings(doc, &strings);
-    for (const std::string& name : names) {
-        EXPECT_EQ(strings.count(name), 1u) << name << " not in " << out;
+    for (const std::string& n : names) {
+        EXPECT_EQ(strings.count(n), 1u) << n << " not in " << out;
+    }
+    for (const auto& [path, value] : members) {
+        std::string pointer = "/" + path;
+        std::replace(pointer.begin(), pointer.end(), '.', '/');
+        const nlohmann::json::json_pointer at(pointer);
+        EXPECT_TRUE(doc.contains(at) && doc.at(at) == nlohmann::json::parse(value))
+            << path << " is not " << value << " in " << out;
     }
 }
 
@@ -123,7 +154,24 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
     PlantScenario(sc);
     CtlRun all = {0, "", ""};
     if (sc.hasCommand) {
-        all = RunDongleCtl(sc.command);
+        all = RunDongleCtl(sc.command, sc.stdoutFull);
+    }
+    int nUsage = 0;
+    for (const auto& [args, message] : sc.usage) {
+        const CtlRun one = RunDongleCtl(args);
+        EXPECT_EQ(one.status, 2) << args[0];
+        EXPECT_EQ(one.err, "donglectl: " + message + "\nRun \"donglectl --help\" for usage.\n");
+        const bool json = std::any_of(args.begin(), args.end(), [](const std::string& a) {
+            return _stricmp(a.c_str(), "--json") == 0;
+        });
+        if (json) {
+            ExpectJsonDocument(one.out, sc.name + "-" + std::to_string(nUsage++), {},
+                               {{"exit", "2"},
+                                {"error.name", "\"usage\""},
+                                {"error.text", nlohmann::json(message).dump()}});
+        } else {
+            EXPECT_EQ(one.out, "") << message;
+        }
     }
     size_t nOp = 0;
     for (size_t i = 1; i < sc.run.size(); i++) {
@@ -144,7 +192,8 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
             fflush(stdout);
             all.out += testing::internal::GetCapturedStdout();
         } else {
-            const bool hasClass = op != "status" && op != "list";
+            const bool hasClass =
+                _stricmp(op.c_str(), "status") != 0 && _stricmp(op.c_str(), "list") != 0;
             const CtlRun one = RunDongleCtl(hasClass ? std::vector<std::string>{op, sc.run[0]}
                                                      : std::vector<std::string>{op});
             EXPECT_EQ((DWORD)one.status, sc.exits.at(nOp)) << op << ": " << one.err;
@@ -154,7 +203,7 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
         }
     }
     if (sc.json) {
-        ExpectJsonNaming(all.out, sc.jsonNames);
+        ExpectJsonDocument(all.out, sc.name, sc.jsonNames, sc.jsonHas);
     } else {
         EXPECT_EQ(SplitLines(all.out), sc.expect);
     }
@@ -493,30 +542,40 @@ TEST(DongleCtl, ReadsOnlyWholeGuids) {
     }
 }
 
-// donglectl's help: the same text for each of its spellings, in any case, on standard output;
-// a verb's own help for "help <verb>" and "<verb> /?"; a usage error with anything after it.
+// donglectl's help: the same text for each of its spellings, in any case and any position, on
+// standard output; a verb's own help wherever a spelling of help meets a verb; a usage error for
+// a word that is no verb.
 TEST(DongleCtl, HelpForEachSpelling) {
     const CtlRun help = RunDongleCtl({"help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("donglectl 1.1.0: ", 0), 0u) << help.out;
+    EXPECT_EQ(help.out.rfind("donglectl 2.0.0: ", 0), 0u) << help.out;
     EXPECT_EQ(help.err, "");
-    for (const char* spelling : {"--help", "-h", "/?", "-?", "/help", "--HELP", "HELP"}) {
-        const CtlRun again = RunDongleCtl({spelling});
-        EXPECT_EQ(again.out, help.out) << spelling;
-        EXPECT_EQ(again.status, 0) << spelling;
+    for (const std::vector<std::string>& again : {std::vector<std::string>{"--help"},
+                                                  {"-h"},
+                                                  {"/?"},
+                                                  {"-?"},
+                                                  {"/h"},
+                                                  {"/help"},
+                                                  {"HELP"},
+                                                  {"help", "help"},
+                                                  {"--HELP", "/?"}}) {
+        const CtlRun one = RunDongleCtl(again);
+        EXPECT_EQ(one.out, help.out) << again[0];
+        EXPECT_EQ(one.status, 0) << again[0];
     }
     const CtlRun verb = RunDongleCtl({"help", "DISABLE"});
     EXPECT_EQ(verb.status, 0);
     EXPECT_EQ(verb.out.rfind("usage: donglectl disable ", 0), 0u) << verb.out;
-    for (const char* spelling : {"/?", "--help", "-?"}) {
-        EXPECT_EQ(RunDongleCtl({"disable", spelling}).out, verb.out) << spelling;
+    for (const std::vector<std::string>& again :
+         {std::vector<std::string>{"disable", "/?"},
+          {"--help", "disable"},
+          {"disable", "-H"},
+          {"disable", "{A5DCBF10-6530-11D2-901F-00C04FB951ED}", "/?"}}) {
+        EXPECT_EQ(RunDongleCtl(again).out, verb.out) << again[0] << " " << again[1];
     }
-    for (const std::vector<std::string>& extra :
-         {std::vector<std::string>{"/?", "status"}, {"help", "frobnicate"}, {"help", "a", "b"}}) {
-        const CtlRun bad = RunDongleCtl(extra);
-        EXPECT_EQ(bad.status, 2) << extra[1];
-        EXPECT_EQ(bad.out, "") << extra[1];
-    }
+    const CtlRun bad = RunDongleCtl({"help", "a", "b"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.out, "");
 }
 
 // JSON text: quotes, backslashes and control characters escaped, so that any identifier bytes

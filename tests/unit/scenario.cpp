@@ -95,8 +95,18 @@ Scenario FromJson(const nlohmann::json& j) {
     for (const auto& e : j.at("console_events")) {
         sc.consoleEvents.emplace_back(e.at("pause").get<size_t>(), e.at("event").get<DWORD>());
     }
-    sc.json = !j.at("json_names").is_null();
-    if (sc.json) {
+    for (const auto& h : j.at("json_has")) {
+        sc.jsonHas.emplace_back(h.at("path").get<std::string>(), h.at("value").dump());
+    }
+    for (const auto& u : j.at("usage")) {
+        sc.usage.emplace_back(u.at("args").get<std::vector<std::string>>(),
+                              u.at("message").get<std::string>());
+    }
+    sc.deviceListFailures = j.at("device_list_failures");
+    sc.rightsKnown = j.at("rights_known");
+    sc.stdoutFull = j.at("stdout_full");
+    sc.json = !j.at("json_names").is_null() || !sc.jsonHas.empty();
+    if (!j.at("json_names").is_null()) {
         sc.jsonNames = j.at("json_names").get<std::vector<std::string>>();
     }
     for (const auto& text : j.at("expect")) {
@@ -172,7 +182,7 @@ void PlantScenario(const Scenario& sc) {
     sim::SetCodePage(sc.codePage);
     sim::RunAsWindows8(sc.windows8);
     sim::RunAsWow64(sc.wow64);
-    sim::RunAsAdministrator(sc.administrator);
+    sim::RunAsAdministrator(sc.administrator, sc.rightsKnown);
     sim::RunOnArm64(sc.arm64);
     sim::RefuseEveryChange(sc.installerRefuses);
     sim::TreatAbsentNodeChange(sc.reading);
@@ -185,7 +195,7 @@ void PlantScenario(const Scenario& sc) {
     for (const auto& e : sc.consoleEvents) {
         sim::RaiseConsoleEventDuringPause(e.first, e.second);
     }
-    sim::FailDeviceList(sc.deviceListError);
+    sim::FailDeviceList(sc.deviceListError, sc.deviceListFailures);
     sim::FailKeyCreation(sc.keyCreationError);
     if (sc.recordBefore != "absent") {
         sim::SetValue(kRecordKey, kOtherValue, {REG_SZ, std::string("kept", 5)});

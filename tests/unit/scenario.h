@@ -44,6 +44,11 @@ struct Scenario {
     std::vector<std::pair<size_t, DWORD>> consoleEvents;
     bool json = false;                  // stdout is one JSON document naming jsonNames
     std::vector<std::string> jsonNames; // in the scenario's code page
+    std::vector<std::pair<std::string, std::string>> jsonHas;            // path, JSON value
+    std::vector<std::pair<std::vector<std::string>, std::string>> usage; // arguments, message
+    int deviceListFailures = 0; // how many device lists fail (0: every one)
+    bool rightsKnown = true;
+    bool stdoutFull = false; // the command's standard output is a full disk
 };
 
 // Reads the JSON form of a scenario file (SCENARIO_JSON_DIR/<set>.json); aborts the test
