@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Packs the release: OUT_DIR/NAME.zip holding, under NAME/, README.txt, CHANGES.txt, donglecensus.exe and
-x86/donglectl.exe from a 32-bit build folder and x64/donglectl.exe from a 64-bit one, and
-OUT_DIR/SHA256SUMS. The same files give the same zip, byte for byte: the entries are in a fixed
-order, dated SOURCE_DATE_EPOCH (required), with fixed attributes.
+"""Packs the release: OUT_DIR/NAME.zip holding, under NAME/, README.txt, CHANGES.txt,
+donglectl.schema.json, donglecensus.exe and x86/donglectl.exe from a 32-bit build folder and
+x64/donglectl.exe from a 64-bit one, and OUT_DIR/SHA256SUMS. The same files give the same zip,
+byte for byte: the entries are in a fixed order, dated SOURCE_DATE_EPOCH (required), with fixed
+attributes: Unix modes 0644 for files and 0755 for folders, so that unzip makes them readable by
+all, as Windows does.
 
 usage: make_zip.py X86_BUILD_DIR X64_BUILD_DIR OUT_DIR NAME"""
 
@@ -14,8 +16,21 @@ import zipfile
 
 # (build folder: 0 for x86, 1 for x64; file there; its name in the zip)
 FILES = ((0, "README.txt", "README.txt"), (0, "CHANGES.txt", "CHANGES.txt"),
+         (0, "donglectl.schema.json", "donglectl.schema.json"),
          (0, "donglecensus.exe", "donglecensus.exe"),
          (0, "donglectl.exe", "x86/donglectl.exe"), (1, "donglectl.exe", "x64/donglectl.exe"))
+FOLDERS = ("", "x86/", "x64/")
+FILE_MODE, FOLDER_MODE = 0o100644, 0o40755
+MSDOS_DIRECTORY = 0x10
+
+
+def entry(name, stamp, mode):
+    """A zip entry made on Unix (so that its mode counts), with no other attribute but the
+    MS-DOS folder bit for a folder."""
+    info = zipfile.ZipInfo(name, date_time=stamp)
+    info.create_system = 3
+    info.external_attr = mode << 16 | (MSDOS_DIRECTORY if name.endswith("/") else 0)
+    return info
 
 
 def main():
@@ -30,11 +45,11 @@ def main():
     os.makedirs(out, exist_ok=True)
     path = os.path.join(out, name + ".zip")
     with zipfile.ZipFile(path, "w") as z:
-        for build, file, entry in FILES:
-            info = zipfile.ZipInfo(f"{name}/{entry}", date_time=stamp)
+        for folder in FOLDERS:
+            z.writestr(entry(f"{name}/{folder}", stamp, FOLDER_MODE), b"")
+        for build, file, held in FILES:
+            info = entry(f"{name}/{held}", stamp, FILE_MODE)
             info.compress_type = zipfile.ZIP_DEFLATED
-            info.create_system = 0  # MS-DOS attributes, none set
-            info.external_attr = 0
             with open(os.path.join(builds[build], file), "rb") as f:
                 z.writestr(info, f.read(), compresslevel=9)
     with open(path, "rb") as f:
