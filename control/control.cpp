@@ -54,11 +54,19 @@ static bool GetInterfaceDevice(HDEVINFO hDevInfo, PSP_DEVICE_INTERFACE_DATA pInt
            GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
-// Asks the class installer for one state change of one device, pausing dwPauseMs between the
-// accepted parameters and the call. Returns 0 when the installer reports the change made, else
-// the error of the rejected parameters or of the installer.
+// The pause before a disable, and whether to go on with it: the caller's, or a plain pause.
+struct PauseHook {
+    DonglePauseFn pfnPause;
+    const DongleSwitchReport* pReport;
+    void* pContext;
+};
+
+// Asks the class installer for one state change of one device, pausing (pPause non-NULL) between
+// the accepted parameters and the call. Returns 0 when the installer reports the change made,
+// else the error of the rejected parameters or of the installer; 0 with *pbStopped set when the
+// pause said not to go on, and nothing was asked.
 static DWORD ChangeState(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, DWORD dwStateChange,
-                         DWORD dwScope, DWORD dwPauseMs) {
+                         DWORD dwScope, const PauseHook* pPause, bool* pbStopped) {
     SP_PROPCHANGE_PARAMS spPropChangeParams;
 
     memset(&spPropChangeParams, 0, sizeof(spPropChangeParams));
@@ -71,8 +79,12 @@ static DWORD ChangeState(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, DWORD dwState
                                        sizeof(spPropChangeParams))) {
         return ErrorOrGeneric(GetLastError());
     }
-    if (dwPauseMs != 0) {
-        Sleep(dwPauseMs);
+    if (pPause != NULL && pPause->pfnPause == NULL) {
+        Sleep(dwDisablePauseMs);
+    } else if (pPause != NULL &&
+               !pPause->pfnPause(pPause->pReport, dwDisablePauseMs, pPause->pContext)) {
+        *pbStopped = true;
+        return 0;
     }
     if (!SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, hDevInfo, pDid)) {
         return ErrorOrGeneric(GetLastError());
@@ -96,8 +108,19 @@ struct NodeReadBack {
     ULONG ulProfileFlags; // the profile's flags as read, when read
 };
 
+// CM_Get_HW_Prof_FlagsA, deprecated from Windows 8 on, looked up where the system keeps it
+// (cfgmgr32.dll, which the module imports) so that a Windows without it still runs the program;
+// NULL where it is missing.
+typedef CONFIGRET(WINAPI* GetProfileFlagsFn)(DEVINSTID_A, ULONG, PULONG, ULONG);
+static GetProfileFlagsFn ProfileFlagsReader() {
+    HMODULE hCfgMgr = GetModuleHandleA("cfgmgr32.dll");
+    FARPROC proc = hCfgMgr != NULL ? GetProcAddress(hCfgMgr, "CM_Get_HW_Prof_FlagsA") : NULL;
+    return proc != NULL ? (GetProfileFlagsFn)(void (*)(void))proc : NULL;
+}
+
 static void ReadBack(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, const char* szInstanceId,
                      NodeReadBack* pState) {
+    const GetProfileFlagsFn pfnGetProfileFlags = ProfileFlagsReader();
     SP_DEVINSTALL_PARAMS_A installParams;
     ULONG status = 0;
     ULONG problem = 0;
@@ -114,8 +137,8 @@ static void ReadBack(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, const char* szIns
         pState->globalDisabled = (pState->dwConfigFlags & CONFIGFLAG_DISABLED) != 0;
     }
     pState->profileDisabled = tsUnknown;
-    if (szInstanceId[0] != '\0' &&
-        CM_Get_HW_Prof_FlagsA((DEVINSTID_A)szInstanceId, 0, &pState->ulProfileFlags, 0) ==
+    if (szInstanceId[0] != '\0' && pfnGetProfileFlags != NULL &&
+        pfnGetProfileFlags((DEVINSTID_A)szInstanceId, 0, &pState->ulProfileFlags, 0) ==
             CR_SUCCESS) {
         pState->profileDisabled = (pState->ulProfileFlags & CSCONFIGFLAG_DISABLED) != 0;
     }
@@ -126,57 +149,69 @@ static void ReadBack(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, const char* szIns
         pState->bStatusKnown && (status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_DISABLED;
 }
 
-// Where a setting cannot be read back, the installer's answer for that scope stands in for it:
-// a change reported made wrote what it asked; one that failed, or was not asked, leaves the
-// setting unknown.
-static int SettingOrAnswer(int setting, bool bAsked, DWORD dwAnswer, bool bDisable) {
-    if (setting != tsUnknown || !bAsked || dwAnswer != 0) {
+// Where a setting cannot be read back, what holds stands in for it: a node in the tree whose
+// status is known and that runs enabled, with no restart pending, has no disable setting in
+// force; otherwise the installer's answer for that scope: a change reported made wrote what it
+// asked; one that failed, or was not asked, leaves the setting unknown.
+static int SettingOrAnswer(int setting, const NodeReadBack* pState, bool bAsked, DWORD dwAnswer,
+                           bool bDisable) {
+    if (setting != tsUnknown) {
+        return setting;
+    }
+    if (pState->bStatusKnown && !pState->bRunsDisabled && !pState->bNeedsRestart) {
+        return tsClear;
+    }
+    if (!bAsked || dwAnswer != 0) {
         return setting;
     }
     return bDisable ? tsSet : tsClear;
 }
 
-// Clears the disable settings of a dongle node that is not in the tree, through their own
-// setters. The class installer may refuse to change a node without a devnode and write nothing
-// (the documentation does not say what it does); the settings are what the node runs by when it
-// comes back, so clearing them is the documented way to the same end. Only ever used while
-// enabling, and only for a node that the judgement positively identified as the dongle's.
-static void ClearSettingsOfAbsentNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
-                                      const char* szInstanceId, const NodeReadBack* pState) {
-    if (pState->globalDisabled == tsSet) {
-        const DWORD dwFlags = pState->dwConfigFlags & ~(DWORD)CONFIGFLAG_DISABLED;
-        (void)SetupDiSetDeviceRegistryPropertyA(hDevInfo, pDid, SPDRP_CONFIGFLAGS,
-                                                (const BYTE*)&dwFlags, sizeof(dwFlags));
-    }
-    if (pState->profileDisabled == tsSet) {
-        (void)CM_Set_HW_Prof_FlagsA((DEVINSTID_A)szInstanceId, 0,
-                                    pState->ulProfileFlags & ~(ULONG)CSCONFIGFLAG_DISABLED, 0);
-    }
+// Clears the global disable setting of a dongle node that is not in the tree, through its own
+// documented setter (SetupDiSetDeviceRegistryProperty, SPDRP_CONFIGFLAGS). The class installer
+// may refuse to change a node without a devnode and write nothing (the documentation does not
+// say what it does); the setting is what the node runs by when it comes back. The current
+// profile's setting has no such setter but a function reserved for system use
+// (CM_Set_HW_Prof_Flags), which is never called: a node that the profile still disables is
+// reported as coming back disabled. Only ever used while enabling, and only for a node that the
+// judgement positively identified as the dongle's.
+static void ClearSettingOfAbsentNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
+                                     const NodeReadBack* pState) {
+    const DWORD dwFlags = pState->dwConfigFlags & ~(DWORD)CONFIGFLAG_DISABLED;
+    (void)SetupDiSetDeviceRegistryPropertyA(hDevInfo, pDid, SPDRP_CONFIGFLAGS,
+                                            (const BYTE*)&dwFlags, sizeof(dwFlags));
 }
 
 // Switches one selected device and reads back what holds: fills the outcome and the error of
-// pReport.
+// pReport. A disable whose pause says not to go on asks nothing: the node is left as it was and
+// reported passed over.
 static void SwitchOne(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEnable,
-                      DongleSwitchReport* pReport) {
+                      const PauseHook* pPause, DongleSwitchReport* pReport) {
     DWORD dwGlobal = 0;
     DWORD dwProfile = 0;
+    bool bStopped = false;
     NodeReadBack state;
 
     if (bEnable) {
-        dwGlobal = ChangeState(hDevInfo, pDid, DICS_ENABLE, DICS_FLAG_GLOBAL, 0);
-        dwProfile = ChangeState(hDevInfo, pDid, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC, 0);
+        dwGlobal = ChangeState(hDevInfo, pDid, DICS_ENABLE, DICS_FLAG_GLOBAL, NULL, &bStopped);
+        dwProfile =
+            ChangeState(hDevInfo, pDid, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC, NULL, &bStopped);
     } else {
-        dwGlobal = ChangeState(hDevInfo, pDid, DICS_DISABLE, DICS_FLAG_GLOBAL, dwDisablePauseMs);
+        dwGlobal = ChangeState(hDevInfo, pDid, DICS_DISABLE, DICS_FLAG_GLOBAL, pPause, &bStopped);
+        if (bStopped) {
+            pReport->outcome = doPassedOver;
+            return;
+        }
     }
     pReport->dwError = dwGlobal != 0 ? dwGlobal : dwProfile;
     ReadBack(hDevInfo, pDid, pReport->szInstanceId, &state);
-    if (bEnable && state.crStatus == CR_NO_SUCH_DEVINST &&
-        (state.globalDisabled == tsSet || state.profileDisabled == tsSet)) {
-        ClearSettingsOfAbsentNode(hDevInfo, pDid, pReport->szInstanceId, &state);
+    if (bEnable && state.crStatus == CR_NO_SUCH_DEVINST && state.globalDisabled == tsSet) {
+        ClearSettingOfAbsentNode(hDevInfo, pDid, &state);
         ReadBack(hDevInfo, pDid, pReport->szInstanceId, &state);
     }
-    const int global = SettingOrAnswer(state.globalDisabled, true, dwGlobal, !bEnable);
-    const int profile = SettingOrAnswer(state.profileDisabled, bEnable, dwProfile, !bEnable);
+    const int global = SettingOrAnswer(state.globalDisabled, &state, true, dwGlobal, !bEnable);
+    const int profile =
+        SettingOrAnswer(state.profileDisabled, &state, bEnable, dwProfile, !bEnable);
     const bool bHolds =
         bEnable ? global == tsClear && profile == tsClear : global == tsSet || profile == tsSet;
     const bool bAbsent = state.crStatus == CR_NO_SUCH_DEVINST;
@@ -188,7 +223,9 @@ static void SwitchOne(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEnable,
         pReport->outcome = doAbsentAsAsked;
     } else if (state.bNeedsRestart) {
         pReport->outcome = doAtRestart;
-    } else if (state.bStatusKnown ? state.bRunsDisabled != bEnable : pReport->dwError == 0) {
+    } else if (state.bStatusKnown ? state.bRunsDisabled != bEnable : dwGlobal == 0) {
+        // Where the status is unknown, the global change (the one that stops or starts the
+        // device) tells whether the node runs as asked.
         pReport->outcome = doSwitched;
     } else {
         pReport->outcome = doSettingWritten;
@@ -200,7 +237,8 @@ bool DongleOutcomeHolds(DongleOutcome outcome) {
            outcome == doAbsentAsAsked;
 }
 
-int SwitchDongles(GUID interfaceClass, bool bEnable, DongleReportFn pfnReport, void* pContext) {
+int SwitchDongles(GUID interfaceClass, bool bEnable, DongleReportFn pfnReport,
+                  DonglePauseFn pfnPause, void* pContext) {
     DWORD dwIndex = 0;
     int changed = 0;
     SP_DEVICE_INTERFACE_DATA interfaceData;
@@ -227,6 +265,10 @@ int SwitchDongles(GUID interfaceClass, bool bEnable, DongleReportFn pfnReport, v
         memset(&report, 0, sizeof(report));
         report.bEnable = bEnable;
         report.outcome = doPassedOver;
+        // The detail call need not fill did when it fails: nothing of the interface before may
+        // stand in for this one's device.
+        memset(&did, 0, sizeof(did));
+        did.cbSize = sizeof(did);
         if (!GetInterfaceDevice(hDevInfo, &interfaceData, &did)) {
             report.verdict = dvNoDevice;
         } else {
@@ -236,7 +278,8 @@ int SwitchDongles(GUID interfaceClass, bool bEnable, DongleReportFn pfnReport, v
             }
             report.verdict = JudgeDongleNode(hDevInfo, &did, bEnable);
             if (report.verdict == dvSelected || report.verdict == dvSelectedByHardwareId) {
-                SwitchOne(hDevInfo, &did, bEnable, &report);
+                const PauseHook pause = {pfnPause, &report, pContext};
+                SwitchOne(hDevInfo, &did, bEnable, &pause, &report);
                 changed += DongleOutcomeHolds(report.outcome) ? 1 : 0;
             }
         }
@@ -264,11 +307,11 @@ bool ReadInterfaceClassGuid(const char* text, GUID* pGuid) {
 }
 
 int DisableDongles(GUID interfaceClass) {
-    return SwitchDongles(interfaceClass, false, NULL, NULL);
+    return SwitchDongles(interfaceClass, false, NULL, NULL, NULL);
 }
 
 int EnableDongles(GUID interfaceClass) {
-    return SwitchDongles(interfaceClass, true, NULL, NULL);
+    return SwitchDongles(interfaceClass, true, NULL, NULL, NULL);
 }
 
 DWORD QueryDongleStatus(DWORD* pnFound, DWORD* pnDisabled) {

@@ -33,8 +33,10 @@ int DisableDongles(GUID interfaceClass);
 // unplugged since. Such a node is enabled while it is out of the tree, so that it comes back
 // enabled (see JudgeDongleNode for how it is identified). Each selected interface gets a global
 // enable and then a configuration-specific enable. Where the installer leaves a node that is not
-// in the tree disabled (it may refuse a node without a devnode and write nothing), its two disable
-// settings are cleared through their own setters, so that it comes back enabled all the same.
+// in the tree disabled (it may refuse a node without a devnode and write nothing), its global
+// disable setting is cleared through its own setter, so that it comes back enabled all the same;
+// a node that the current hardware profile still disables is reported as coming back disabled
+// (that setting has no documented setter: plugged in, the node can be enabled again).
 //
 // Returns the number of interfaces whose device's settings, read back, leave it enabled: both
 // CONFIGFLAG_DISABLED and the current profile's CSCONFIGFLAG_DISABLED clear (a setting that
@@ -98,9 +100,18 @@ struct DongleSwitchReport {
 // Returning false stops the pass before the next interface.
 typedef bool (*DongleReportFn)(const DongleSwitchReport* pReport, void* pContext);
 
+// Called for each selected interface of a disabling pass in place of its 2000 ms pause, between
+// the accepted parameters and the class installer's call (pReport names the device, its outcome
+// not yet known): pauses dwPauseMs, or less where the caller was asked to stop, and returns
+// whether to go on with the change. Returning false asks nothing of that device: it is reported
+// passed over, and the caller's report function may then stop the pass.
+typedef bool (*DonglePauseFn)(const DongleSwitchReport* pReport, DWORD dwPauseMs, void* pContext);
+
 // DisableDongles (bEnable false) or EnableDongles (bEnable true), reporting each interface to
-// pfnReport (which may be NULL). Same result.
-int SwitchDongles(GUID interfaceClass, bool bEnable, DongleReportFn pfnReport, void* pContext);
+// pfnReport and pausing through pfnPause (either may be NULL: no report; a plain Sleep). Same
+// result.
+int SwitchDongles(GUID interfaceClass, bool bEnable, DongleReportFn pfnReport,
+                  DonglePauseFn pfnPause, void* pContext);
 
 // Reads an interface class GUID written as Windows writes it, {xxxxxxxx-xxxx-xxxx-xxxx-
 // xxxxxxxxxxxx} in either case, or without the braces, with the platform's own parser

@@ -3,6 +3,7 @@
 // standard output, messages to standard error. This file reads the command line and holds the
 // help; each verb family lives in its own file (list.cpp, switch.cpp, wait.cpp), over what they
 // share (shared.cpp) and the JSON writer (json.cpp).
+#include "donglectl/journal.h"
 #include "donglectl/list.h"
 #include "donglectl/shared.h"
 #include "donglectl/switch.h"
@@ -130,10 +131,13 @@ static int UsageError(CtlOutput* pOut, const char* format, const char* arg = NUL
     return status;
 }
 
-// The verb's arguments are read: its JSON document begins.
+// The verb's arguments are read: its JSON document begins, and a reset left unfinished is told.
 static void StartDocument(CtlOutput* pOut, const char* verb) {
     if (pOut->bJson) {
         BeginDocument(pOut, verb);
+    }
+    if (strcmp(verb, "version") != 0) {
+        SayPendingResets(pOut);
     }
 }
 

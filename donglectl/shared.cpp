@@ -213,15 +213,22 @@ const char* VerdictText(DongleVerdict verdict) {
     return verdicts[VerdictEntry(verdict)].text;
 }
 
-// Asked to stop by the console. Set by the handler, which Windows runs on a thread of its own.
+// Asked to stop by the console. Set by the handler, which Windows runs on a thread of its own,
+// with the event that ends a pause early.
 static volatile LONG lStopAsked = 0;
+static HANDLE hStopAsked = NULL;
 
-// Ctrl+C, Ctrl+Break, closing the console, logging off, shutting down: asks the verb to stop
-// between two nodes (or polls). Closing, logging off and shutting down end the process once
-// the handler returns, so the handler holds it until the verb has stopped cleanly, within the
-// time Windows allows.
+// Ctrl+C, Ctrl+Break, closing the console: asks the verb to stop, ending a pause at once. Closing
+// ends the process once the handler returns, or when it has not returned within the system's
+// timeout (5 s by default, HandlerRoutine's page), wherever the program is: the handler holds
+// it, up to 4 s, until the verb has stopped. Logging off and shutting down call no handler of a
+// process that loads user32 (setupapi does; SetConsoleCtrlHandler's page): Windows ends it. What
+// reset must not leave half done whatever ends it, its recovery entry covers (journal.cpp).
 static BOOL WINAPI OnConsoleEvent(DWORD ctrlType) {
     InterlockedExchange(&lStopAsked, 1);
+    if (hStopAsked != NULL) {
+        (void)SetEvent(hStopAsked);
+    }
     if (ctrlType == CTRL_C_EVENT || ctrlType == CTRL_BREAK_EVENT) {
         return TRUE;
     }
@@ -233,7 +240,15 @@ static BOOL WINAPI OnConsoleEvent(DWORD ctrlType) {
 
 void WatchConsoleEvents() {
     (void)InterlockedExchange(&lStopAsked, 0);
+    hStopAsked = CreateEventA(NULL, TRUE, FALSE, NULL);
     (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool PauseUnlessStopped(DWORD dwMilliseconds) {
+    if (hStopAsked == NULL || WaitForSingleObject(hStopAsked, dwMilliseconds) == WAIT_FAILED) {
+        Sleep(dwMilliseconds);
+    }
+    return !StopAsked();
 }
 
 bool StopAsked() {

@@ -73,6 +73,8 @@ const char* VerdictText(DongleVerdict verdict);
 // WatchConsoleEvents sets it).
 void WatchConsoleEvents();
 bool StopAsked();
+// Pauses dwMilliseconds, ending early when a stop is asked; true when none is.
+bool PauseUnlessStopped(DWORD dwMilliseconds);
 // The verb has stopped: a handler holding the process may let it end. Returns status.
 int Finished(int status);
 

@@ -3,6 +3,7 @@
 // tells what holds.
 #include "donglectl/switch.h"
 
+#include "donglectl/journal.h"
 #include "donglectl/list.h"
 
 // The refusals Windows is known to make, checked before anything is switched. Each returns the
@@ -132,12 +133,35 @@ static void OutcomeText(const DongleSwitchReport* pReport, char* szText, size_t 
 // One pass (disable or enable) as it goes: what its nodes came to.
 struct PassContext {
     CtlOutput* pOut;
+    const char* szGuid;
     bool bHoldEvents; // reset's enable pass: runs to its end whatever is asked
+    bool bJournal;    // reset's disable pass: records each node before it is switched off
     int nSelected;
     int nRestart;    // held only at the next restart
     DWORD dwRefused; // the first refused node's error
     bool bStopped;
+    bool bUnrecorded; // a node's record could not be written: nothing more is switched off
 };
+
+// The pause before a disable: ended by a stop asked for, and then nothing is changed; in reset's
+// disable pass, the node is recorded before it is switched off (a record that cannot be written
+// switches nothing off: the refusal is that error).
+static bool PauseNode(const DongleSwitchReport* pReport, DWORD dwPauseMs, void* pContext) {
+    PassContext* pPass = (PassContext*)pContext;
+    if (!PauseUnlessStopped(dwPauseMs)) {
+        return false;
+    }
+    const DWORD dwError = pPass->bJournal ? JournalNode(pPass->szGuid, pReport->szInstanceId) : 0;
+    if (dwError != 0) {
+        char szError[256];
+        FormatError(dwError, szError, sizeof(szError));
+        (void)fprintf(stderr, "donglectl: the recovery record of reset cannot be written: %s\n",
+                      szError);
+        pPass->bUnrecorded = true;
+        pPass->dwRefused = pPass->dwRefused != 0 ? pPass->dwRefused : dwError;
+    }
+    return dwError == 0;
+}
 
 static bool ReportNode(const DongleSwitchReport* pReport, void* pContext) {
     PassContext* pPass = (PassContext*)pContext;
@@ -170,7 +194,7 @@ static bool ReportNode(const DongleSwitchReport* pReport, void* pContext) {
             printf("%s %s\n", id, szText);
         }
     }
-    if (!pPass->bHoldEvents && StopAsked()) {
+    if ((!pPass->bHoldEvents && StopAsked()) || pPass->bUnrecorded) {
         pPass->bStopped = true;
         return false;
     }
@@ -186,7 +210,7 @@ static int RunPass(PassContext* pPass, GUID interfaceClass, bool bEnable, DWORD*
         JsonString(&pOut->json, "pass", bEnable ? "enable" : "disable", 8);
         JsonOpen(&pOut->json, "nodes", '[');
     }
-    const int n = SwitchDongles(interfaceClass, bEnable, ReportNode, pPass);
+    const int n = SwitchDongles(interfaceClass, bEnable, ReportNode, PauseNode, pPass);
     *pdwError = n < 0 ? LastErrorOrGeneric() : 0;
     if (pOut->bJson) {
         JsonClose(&pOut->json, ']');
@@ -254,15 +278,23 @@ int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
     if (bDisable) {
         PassContext* pPass = &passes[nPasses++];
         pPass->pOut = pOut;
+        pPass->szGuid = szGuid;
+        pPass->bJournal = bEnable;
         bFailed = RunPass(pPass, interfaceClass, false, &dwError) < 0;
     }
     // reset enables whatever happened in its disable pass: a stop asked for ends that pass early,
-    // never the enabling. A disable pass that could not list the devices disabled nothing.
+    // never the enabling. A disable pass that could not list the devices disabled nothing. An
+    // enable pass that ran to its end has read back what holds: no reset of the class is left to
+    // finish.
     if (bEnable && !bFailed) {
         PassContext* pPass = &passes[nPasses++];
         pPass->pOut = pOut;
+        pPass->szGuid = szGuid;
         pPass->bHoldEvents = bDisable;
         bFailed = RunPass(pPass, interfaceClass, true, &dwError) < 0;
+        if (!bFailed && !pPass->bStopped) {
+            ClearJournal(szGuid);
+        }
     }
     if (bFailed) {
         return ListFailed(dwError);

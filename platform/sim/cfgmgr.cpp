@@ -8,6 +8,7 @@ using sim::St;
 extern "C" {
 
 CONFIGRET CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags) {
+    sim::Call();
     if (pdnDevInst == nullptr) {
         return CR_INVALID_POINTER;
     }
@@ -51,6 +52,7 @@ CONFIGRET CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags) {
 }
 
 CONFIGRET CM_Get_Device_IDA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, ULONG ulFlags) {
+    sim::Call();
     if (Buffer == nullptr) {
         return CR_INVALID_POINTER;
     }
@@ -95,10 +97,15 @@ static CONFIGRET ProfileFlagsDevice(DEVINSTID_A pDeviceID, ULONG ulProfile, ULON
 
 // The current hardware profile's flags of a device (CSCONFIGFLAG_DISABLED is the setting a
 // configuration-specific change writes). Deprecated from Windows 8 on: the documentation does not
-// say that it fails there, but a device's failProfileFlags makes both calls fail, as a program
-// must survive.
+// say that it fails there, but a device's failProfileFlags makes it fail, as a program must
+// survive, and a Windows may lack it (the program looks it up). Where the device has no key in
+// the profile yet, it answers 0 with CR_SUCCESS, as ReactOS's does. Its setter,
+// CM_Set_HW_Prof_Flags, is "reserved for system use" on Microsoft's page (ReactOS answers
+// CR_CALL_NOT_IMPLEMENTED, Wine has a stub): this platform has none, so that a program that called
+// it would not build here.
 CONFIGRET CM_Get_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulHardwareProfile, PULONG pulValue,
                                 ULONG ulFlags) {
+    sim::Call();
     sim::Device* d = nullptr;
     if (pulValue == nullptr) {
         return CR_INVALID_POINTER;
@@ -107,34 +114,15 @@ CONFIGRET CM_Get_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulHardwareProfile, 
     if (cr != CR_SUCCESS) {
         return cr;
     }
-    *pulValue = d->otherProfileFlags | (d->disabledConfig ? CSCONFIGFLAG_DISABLED : 0);
-    return CR_SUCCESS;
-}
-
-// Writes the current profile's flags. Needs administrator rights. A node in the tree runs as it
-// ran until the platform starts it anew.
-CONFIGRET CM_Set_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulConfig, ULONG ulValue,
-                                ULONG ulFlags) {
-    sim::CheckAlive();
-    sim::Device* d = nullptr;
-    const CONFIGRET cr = ProfileFlagsDevice(pDeviceID, ulConfig, ulFlags, &d);
-    if (cr != CR_SUCCESS) {
-        return cr;
-    }
-    if (!St().administrator) {
-        return CR_ACCESS_DENIED; // never reached: the program refuses first
-    }
-    sim::Event("SetProfileFlags " + d->instanceId + " " + std::to_string(ulValue));
-    if (sim::InTree(*d) && !d->runsDisabled) {
-        d->runsDisabled = sim::Disabled(*d);
-    }
-    d->disabledConfig = (ulValue & CSCONFIGFLAG_DISABLED) != 0;
-    d->otherProfileFlags = ulValue & ~(ULONG)CSCONFIGFLAG_DISABLED;
+    *pulValue = d->profileKeyMissing
+                    ? 0
+                    : d->otherProfileFlags | (d->disabledConfig ? CSCONFIGFLAG_DISABLED : 0);
     return CR_SUCCESS;
 }
 
 CONFIGRET CM_Get_DevNode_Status_Ex(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst,
                                    ULONG ulFlags, HMACHINE hMachine) {
+    sim::Call();
     if (pulStatus == nullptr || pulProblemNumber == nullptr) {
         return CR_INVALID_POINTER;
     }

@@ -55,25 +55,88 @@ void Sleep(DWORD dwMilliseconds) {
         // entry has returned.
         std::unique_lock<std::mutex> lock(St().clockMutex);
         const DWORD until = St().now + dwMilliseconds;
-        St().handlerWaiting = true;
-        St().clockMoved.notify_all();
-        St().clockMoved.wait(lock, [until] { return St().now >= until || St().entryReturned; });
+        while (St().now < until && !St().entryReturned) {
+            St().handlerWaiting = true;
+            St().clockMoved.notify_all();
+            St().clockMoved.wait(lock);
+        }
         return;
     }
-    sim::CheckAlive();
+    sim::Call();
     const size_t pause = St().sleeps.size();
     St().sleeps.push_back(dwMilliseconds);
     sim::Event("Sleep " + std::to_string(dwMilliseconds));
-    {
-        std::lock_guard<std::mutex> lock(St().clockMutex);
-        St().now += dwMilliseconds;
-    }
-    St().clockMoved.notify_all();
-    sim::ApplyPlugs();
+    sim::Advance(dwMilliseconds);
     auto event = St().consoleEvents.find(pause);
     if (event != St().consoleEvents.end()) {
         sim::RaiseConsoleEvent(event->second);
     }
+}
+
+// Events: manual-reset ones are all the program asks for.
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                    LPCSTR lpName) {
+    if (lpEventAttributes != nullptr || !bManualReset || lpName != nullptr) {
+        sim::Fail(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    St().eventObjects.emplace_back(bInitialState != FALSE);
+    return (HANDLE)St().eventObjects.size();
+}
+
+static std::atomic<bool>* EventObject(HANDLE hEvent) {
+    const size_t n = (size_t)hEvent;
+    if (n == 0 || n > St().eventObjects.size()) {
+        St().badHandles++;
+        return nullptr;
+    }
+    return &St().eventObjects[n - 1];
+}
+
+BOOL SetEvent(HANDLE hEvent) {
+    std::atomic<bool>* e = EventObject(hEvent);
+    if (e == nullptr) {
+        return sim::Fail(ERROR_INVALID_HANDLE);
+    }
+    *e = true;
+    return TRUE;
+}
+
+BOOL ResetEvent(HANDLE hEvent) {
+    std::atomic<bool>* e = EventObject(hEvent);
+    if (e == nullptr) {
+        return sim::Fail(ERROR_INVALID_HANDLE);
+    }
+    *e = false;
+    return TRUE;
+}
+
+// A pause that ends early when the event is signalled. Counted with the pauses: a console event
+// planted for it is raised halfway through, and ends it there when its handler signals the
+// event.
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    sim::Call();
+    std::atomic<bool>* e = EventObject(hHandle);
+    if (e == nullptr) {
+        sim::Fail(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    const size_t pause = St().sleeps.size();
+    St().sleeps.push_back(dwMilliseconds);
+    sim::Event("Wait " + std::to_string(dwMilliseconds));
+    if (*e) {
+        return WAIT_OBJECT_0;
+    }
+    sim::Advance(dwMilliseconds / 2);
+    auto event = St().consoleEvents.find(pause);
+    if (event != St().consoleEvents.end()) {
+        sim::RaiseConsoleEvent(event->second);
+    }
+    if (*e) {
+        return WAIT_OBJECT_0;
+    }
+    sim::Advance(dwMilliseconds - dwMilliseconds / 2);
+    return *e ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 DWORD GetTickCount(void) {

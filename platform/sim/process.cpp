@@ -11,8 +11,9 @@ using sim::St;
 
 namespace {
 
-// The one module and the one token this platform knows of.
+// The modules and the one token this platform knows of.
 char kernel32Module;
+char cfgmgr32Module;
 char currentProcess;
 // An Administrators group SID, as AllocateAndInitializeSid builds it.
 struct Sid {
@@ -66,17 +67,27 @@ void RaiseConsoleEvent(DWORD ctrlType) {
         }
         return;
     }
-    // SetConsoleCtrlHandler: for CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT and CTRL_SHUTDOWN_EVENT
-    // the system ends the process once the handler returns, whatever it answers. The handler
-    // runs on its own thread while the program goes on.
-    // It runs until it pauses or returns, then the program goes on; a process whose entry has
-    // returned first has ended by itself.
+    if (ctrlType == CTRL_LOGOFF_EVENT || ctrlType == CTRL_SHUTDOWN_EVENT) {
+        // SetConsoleCtrlHandler: a console process that loads user32 (setupapi does) is not sent
+        // these two events; the system ends it as it ends interactive programs, and no handler
+        // runs.
+        St().consoleEnded = true;
+        throw ProcessEnded();
+    }
+    // HandlerRoutine: for CTRL_CLOSE_EVENT the system ends the process once the handler
+    // returns, whatever it answers, and ends it all the same when the handler has not returned
+    // within the system's timeout (5 s by default), wherever the program is. The handler runs on
+    // its own thread while the program goes on: until it pauses or returns, then the program
+    // goes on; a process whose entry has returned first has ended by itself.
+    St().endsAt = St().now + 5000;
     St().handlerWaiting = false;
+    St().handlerRunning = true;
     St().handlerThread = std::make_unique<std::thread>([ctrlType] {
         (void)CallHandlers(ctrlType);
         std::lock_guard<std::mutex> lock(St().clockMutex);
         St().consoleEnded = !St().entryReturned;
         St().handlerWaiting = true;
+        St().handlerRunning = false;
         St().clockMoved.notify_all();
     });
     std::unique_lock<std::mutex> lock(St().clockMutex);
@@ -84,9 +95,54 @@ void RaiseConsoleEvent(DWORD ctrlType) {
 }
 
 void CheckAlive() {
+    if (St().endsAt != 0 && St().now >= St().endsAt) {
+        St().consoleEnded = true;
+    }
     if (St().consoleEnded) {
         throw ProcessEnded();
     }
+}
+
+void Call() {
+    if (std::this_thread::get_id() != St().mainThread) {
+        return; // a console handler's call
+    }
+    CheckAlive();
+    if (++St().calls == St().endAtCall) {
+        if (St().powerCut) {
+            // Writes the registry had not flushed are lost (RegFlushKey: until it returns, or
+            // the lazy flusher has written them, changes may not be on disk).
+            for (auto it = St().unflushed.rbegin(); it != St().unflushed.rend(); ++it) {
+                if (it->second) {
+                    St().keys[it->first] = *it->second;
+                } else {
+                    St().keys.erase(it->first);
+                }
+            }
+            St().unflushed.clear();
+        }
+        St().consoleEnded = true;
+        throw ProcessEnded();
+    }
+}
+
+void Advance(DWORD ms) {
+    {
+        std::unique_lock<std::mutex> lock(St().clockMutex);
+        St().now += ms;
+        St().handlerWaiting = false;
+        St().clockMoved.notify_all();
+        // A handler that pauses runs until it pauses again or returns.
+        St().clockMoved.wait(lock, [] { return St().handlerWaiting || !St().handlerRunning; });
+    }
+    ApplyPlugs();
+    CheckAlive();
+}
+
+void WillWrite(const std::string& path) {
+    auto key = St().keys.find(path);
+    St().unflushed.emplace_back(path, key != St().keys.end() ? std::optional<Key>(key->second)
+                                                             : std::nullopt);
 }
 
 } // namespace sim
@@ -131,27 +187,44 @@ HANDLE GetCurrentProcess(void) {
     return &currentProcess;
 }
 
+// The modules the program finds loaded: kernel32, and cfgmgr32, which it imports.
 HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
     if (lpModuleName != nullptr &&
         (_stricmp(lpModuleName, "kernel32") == 0 || _stricmp(lpModuleName, "kernel32.dll") == 0)) {
         return &kernel32Module;
+    }
+    if (lpModuleName != nullptr && _stricmp(lpModuleName, "cfgmgr32.dll") == 0) {
+        return &cfgmgr32Module;
     }
     sim::Fail(ERROR_FILE_NOT_FOUND);
     return nullptr;
 }
 
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-    if (hModule == &kernel32Module && lpProcName != nullptr &&
-        St().hiddenProcs.count(lpProcName) == 0) {
-        if (strcmp(lpProcName, "IsWow64Process") == 0) {
+    if (lpProcName != nullptr && St().hiddenProcs.count(lpProcName) == 0) {
+        if (hModule == &kernel32Module && strcmp(lpProcName, "IsWow64Process") == 0) {
             return (FARPROC)(void (*)(void))IsWow64Process;
         }
-        if (strcmp(lpProcName, "IsWow64Process2") == 0) {
+        if (hModule == &kernel32Module && strcmp(lpProcName, "IsWow64Process2") == 0) {
             return (FARPROC)(void (*)(void))IsWow64Process2;
+        }
+        if (hModule == &cfgmgr32Module && strcmp(lpProcName, "CM_Get_HW_Prof_FlagsA") == 0) {
+            return (FARPROC)(void (*)(void))CM_Get_HW_Prof_FlagsA;
         }
     }
     sim::Fail(127); // ERROR_PROC_NOT_FOUND
     return nullptr;
+}
+
+// The path of the program's own file.
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+    static const char path[] = "C:\\Program Files\\donglectl\\donglectl.exe";
+    if (hModule != nullptr || lpFilename == nullptr || nSize < sizeof(path)) {
+        sim::Fail(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(lpFilename, path, sizeof(path));
+    return sizeof(path) - 1;
 }
 
 // The texts of the errors the tests meet; any other has none, as many Setup API codes have none

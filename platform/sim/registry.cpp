@@ -11,6 +11,7 @@ extern "C" {
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                      LPDWORD lpdwDisposition) {
+    sim::Call();
     (void)lpClass;
     (void)lpSecurityAttributes;
     if (hKey != HKEY_LOCAL_MACHINE) {
@@ -28,6 +29,9 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
         return St().keyCreationError;
     }
     // An existing key is opened as it is, keeping the volatility it was created with.
+    if (St().keys.count(path) == 0) {
+        sim::WillWrite(path);
+    }
     const auto created = St().keys.emplace(path, sim::Key{});
     const bool existed = !created.second;
     if (created.second) {
@@ -46,6 +50,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                     DWORD cbData) {
+    sim::Call();
     sim::OpenKey* key = sim::FindKey(hKey);
     if (key == nullptr) {
         return ERROR_INVALID_HANDLE;
@@ -59,11 +64,115 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
     const std::string name = lpValueName ? lpValueName : "";
     sim::Event("SetValue " + name + " " + std::to_string(dwType) + " " + std::to_string(cbData));
     sim::RegValue value{dwType, std::string((const char*)lpData, cbData)};
+    sim::WillWrite(key->path);
     St().keys[key->path].values[sim::Upper(name)] = value;
     return ERROR_SUCCESS;
 }
 
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    sim::Call();
+    sim::OpenKey* key = sim::FindKey(hKey);
+    if (key == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((key->access & KEY_SET_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const std::string name = sim::Upper(lpValueName ? lpValueName : "");
+    auto& values = St().keys[key->path].values;
+    if (values.count(name) == 0) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    sim::Event("DeleteValue " + name);
+    sim::WillWrite(key->path);
+    values.erase(name);
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData) {
+    sim::Call();
+    sim::OpenKey* key = sim::FindKey(hKey);
+    if (key == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if ((key->access & KEY_QUERY_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const auto& values = St().keys[key->path].values;
+    auto it = values.find(sim::Upper(lpValueName ? lpValueName : ""));
+    if (it == values.end()) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const DWORD cb = (DWORD)it->second.bytes.size();
+    if (lpType != nullptr) {
+        *lpType = it->second.type;
+    }
+    const bool fits = lpData == nullptr || *lpcbData >= cb;
+    if (lpData != nullptr && fits) {
+        memcpy(lpData, it->second.bytes.data(), cb);
+    }
+    if (lpcbData != nullptr) {
+        *lpcbData = cb;
+    }
+    return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+// The values of a key in the order of their names (as the registry keeps them here, upper-cased).
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    sim::Call();
+    sim::OpenKey* key = sim::FindKey(hKey);
+    if (key == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (lpValueName == nullptr || lpcchValueName == nullptr || lpReserved != nullptr ||
+        (lpData != nullptr && lpcbData == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if ((key->access & KEY_QUERY_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const auto& values = St().keys[key->path].values;
+    if (dwIndex >= values.size()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    auto it = std::next(values.begin(), dwIndex);
+    if (*lpcchValueName <= it->first.size() ||
+        (lpData != nullptr && *lpcbData < it->second.bytes.size())) {
+        return ERROR_MORE_DATA;
+    }
+    memcpy(lpValueName, it->first.c_str(), it->first.size() + 1);
+    *lpcchValueName = (DWORD)it->first.size();
+    if (lpType != nullptr) {
+        *lpType = it->second.type;
+    }
+    if (lpData != nullptr) {
+        memcpy(lpData, it->second.bytes.data(), it->second.bytes.size());
+    }
+    if (lpcbData != nullptr) {
+        *lpcbData = (DWORD)it->second.bytes.size();
+    }
+    return ERROR_SUCCESS;
+}
+
+// RegFlushKey: returns once the key's changes are on disk; until then (or until the registry's
+// lazy flusher has written them) a power cut may lose them. The whole hive is written here.
+LONG RegFlushKey(HKEY hKey) {
+    sim::Call();
+    if (sim::FindKey(hKey) == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    sim::Event("FlushKey");
+    St().unflushed.clear();
+    return ERROR_SUCCESS;
+}
+
 LONG RegCloseKey(HKEY hKey) {
+    sim::Call();
     for (auto it = St().openKeys.begin(); it != St().openKeys.end(); ++it) {
         if ((HKEY)it->get() == hKey) {
             St().openKeys.erase(it);
@@ -104,6 +213,7 @@ static std::vector<std::string> Subkeys(const std::string& path) {
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    PHKEY phkResult) {
+    sim::Call();
     if (hKey != HKEY_LOCAL_MACHINE) {
         St().badHandles++;
         return ERROR_INVALID_HANDLE;
@@ -125,6 +235,7 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
 
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                    LPSTR lpClass, LPDWORD lpcchClass, void* lpftLastWriteTime) {
+    sim::Call();
     (void)lpClass, (void)lpcchClass, (void)lpftLastWriteTime;
     sim::OpenKey* key = sim::FindKey(hKey);
     if (key == nullptr) {

@@ -9,12 +9,13 @@ extern "C" {
 
 HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent,
                               DWORD Flags) {
+    sim::Call();
     (void)hwndParent;
     sim::Event("ClassDevs " + std::to_string(Flags));
     // The platform enumerates the devices again: nodes whose parent was enabled since come back
     // into the tree, and plug steps that are due take effect.
     for (sim::Device& d : St().devices) {
-        d.awaitsEnumeration = false;
+        d.awaitsEnumeration = d.awaitsEnumeration > 0 ? d.awaitsEnumeration - 1 : 0;
     }
     sim::ApplyPlugs();
     if (St().deviceListError != 0) {
@@ -71,6 +72,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwnd
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
                            PSP_DEVINFO_DATA DeviceInfoData) {
+    sim::Call();
     sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
     if (set == nullptr) {
         return sim::Fail(ERROR_INVALID_HANDLE);
@@ -90,6 +92,7 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                  const GUID* InterfaceClassGuid, DWORD MemberIndex,
                                  PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
+    sim::Call();
     sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
     if (set == nullptr) {
         return sim::Fail(ERROR_INVALID_HANDLE);
@@ -123,6 +126,7 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
                                       DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
                                       PSP_DEVINFO_DATA DeviceInfoData) {
+    sim::Call();
     sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
     if (set == nullptr) {
         return sim::Fail(ERROR_INVALID_HANDLE);
@@ -168,6 +172,7 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
                                        DWORD Property, PDWORD PropertyRegDataType,
                                        PBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                        PDWORD RequiredSize) {
+    sim::Call();
     sim::Member m;
     if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
         return FALSE;
@@ -226,6 +231,7 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 BOOL SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                    PSP_CLASSINSTALL_HEADER ClassInstallParams,
                                    DWORD ClassInstallParamsSize) {
+    sim::Call();
     sim::Member m;
     if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
         return FALSE;
@@ -261,19 +267,22 @@ BOOL SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Devi
     return TRUE;
 }
 
-// Enabling a device brings the nodes below it back into the tree, but not at once: Windows
-// enumerates them anew, asynchronously. Here they come back at the next device list.
+// Enabling a device brings the nodes below it back into the tree when Windows has enumerated
+// them anew, asynchronously: see ReturnChildren.
 static void AwaitEnumerationBelow(const sim::Device& parent) {
+    const int lists = St().childrenReturn == sim::ChildrenReturn::AtOnce       ? 0
+                      : St().childrenReturn == sim::ChildrenReturn::AtNextList ? 1
+                                                                               : 2;
     for (sim::Device& d : St().devices) {
         if (sim::ParentDevice(d) == &parent) {
-            d.awaitsEnumeration = true;
+            d.awaitsEnumeration = lists;
         }
     }
 }
 
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                PSP_DEVINFO_DATA DeviceInfoData) {
-    sim::CheckAlive();
+    sim::Call();
     sim::Member m;
     if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
         return FALSE;
@@ -307,8 +316,10 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
     } else if (injected != d.failInstaller.end()) {
         error = injected->second;
     } else if (p.StateChange == DICS_DISABLE && inTree && (d.status & DN_DISABLEABLE) == 0) {
-        // A node without DN_DISABLEABLE cannot be disabled: refused, nothing written.
+        // A node without DN_DISABLEABLE cannot be disabled: refused with nothing written, or, in
+        // ReactOS's order, the setting written and then stopping the device refused.
         error = ERROR_NOT_DISABLEABLE;
+        writes = d.disableRefusalWrites;
     } else if (!inTree && St().absentNodeChange != sim::AbsentNodeChange::Made) {
         // Not documented; see TreatAbsentNodeChange.
         error = ERROR_NO_SUCH_DEVINST;
@@ -328,6 +339,12 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
                (deferred ? " restart" : "") + (error != 0 && writes ? " written" : ""));
     St().changes.push_back(
         {d.instanceId, p.StateChange, p.Scope, p.HwProfile, error == 0, deferred});
+    // Stopping or starting a device takes time (a change that only writes a setting takes some
+    // too); the system may end the process meanwhile, after the change.
+    if (p.Scope == DICS_FLAG_CONFIGSPECIFIC) {
+        d.profileKeyMissing = false;
+    }
+    sim::Advance(d.installerMs);
     if (!writes) {
         return sim::Fail(error);
     }
@@ -356,6 +373,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
 
 BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                     PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
+    sim::Call();
     sim::Member m;
     if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
         return FALSE;
@@ -373,6 +391,7 @@ BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Dev
 BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                  PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
                                  PDWORD RequiredSize) {
+    sim::Call();
     sim::Member m;
     if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
         return FALSE;
@@ -394,7 +413,7 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
 BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                        DWORD Property, const BYTE* PropertyBuffer,
                                        DWORD PropertyBufferSize) {
-    sim::CheckAlive();
+    sim::Call();
     sim::Member m;
     if (!sim::FindMember(DeviceInfoSet, DeviceInfoData, &m)) {
         return FALSE;
@@ -426,6 +445,7 @@ BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 // name.
 BOOL SetupDiClassNameFromGuidA(const GUID* ClassGuid, PSTR ClassName, DWORD ClassNameSize,
                                PDWORD RequiredSize) {
+    sim::Call();
     static const struct {
         GUID guid;
         const char* name;
@@ -455,6 +475,7 @@ BOOL SetupDiClassNameFromGuidA(const GUID* ClassGuid, PSTR ClassName, DWORD Clas
 
 BOOL SetupDiGetDeviceInfoListDetailA(HDEVINFO DeviceInfoSet,
                                      PSP_DEVINFO_LIST_DETAIL_DATA_A DeviceInfoSetDetailData) {
+    sim::Call();
     sim::DevInfoSet* set = sim::FindSet(DeviceInfoSet);
     if (set == nullptr) {
         return sim::Fail(ERROR_INVALID_HANDLE);
@@ -475,6 +496,7 @@ BOOL SetupDiGetDeviceInfoListDetailA(HDEVINFO DeviceInfoSet,
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    sim::Call();
     for (auto it = St().sets.begin(); it != St().sets.end(); ++it) {
         if (it->get() == DeviceInfoSet) {
             St().sets.erase(it);

@@ -59,8 +59,18 @@ struct Device {
     // Set by the platform: how a node whose change waits for a restart runs until then.
     std::optional<bool> runsDisabled;
     // Set by the platform: the node's parent was enabled, and the node comes back into the tree
-    // only when the platform enumerates again (the next device list).
-    bool awaitsEnumeration = false;
+    // only when the platform has enumerated again: after this many more device lists (see
+    // ReturnChildren).
+    int awaitsEnumeration = 0;
+    // The current profile holds no key for the device yet (no configuration-specific change was
+    // ever made): CM_Get_HW_Prof_FlagsA answers 0.
+    bool profileKeyMissing = false;
+    // How long the class installer takes to make a change of this device, stopping or starting
+    // it: on the program's clock. Of the order of a second for a composite USB device.
+    DWORD installerMs = 1000;
+    // With DN_DISABLEABLE clear: ReactOS's order, the setting is written, then stopping the device
+    // fails with ERROR_NOT_DISABLEABLE; false: refused before anything is written.
+    bool disableRefusalWrites = false;
     // Bits besides the disable settings that SPDRP_CONFIGFLAGS and CM_Get_HW_Prof_FlagsA read.
     DWORD otherConfigFlags = 0;
     ULONG otherProfileFlags = 0;
@@ -127,6 +137,8 @@ void RaiseConsoleEventDuringPause(size_t pause, DWORD ctrlType);
 // Thrown through the program when a console event ends the process: the tests catch it where
 // they call the program's entry.
 struct ProcessEnded {};
+// The process the system ended is gone, and its handles with it: device sets, keys, handlers.
+void ProcessGone();
 // The console handlers installed now.
 int ConsoleHandlers();
 // The program's entry has returned (or was ended): a handler thread still running finishes, and
@@ -172,6 +184,16 @@ enum class AbsentNodeChange {
     Refused        // the change is refused (ERROR_NO_SUCH_DEVINST) and nothing is written
 };
 void TreatAbsentNodeChange(AbsentNodeChange reading);
+// When the nodes below a device that was enabled come back into the tree: Windows enumerates
+// them anew, asynchronously, and the documentation names no moment. Each reading is one the
+// program must survive: within the same pass (at once), at the next device list (the default),
+// or only at the one after it.
+enum class ChildrenReturn { AtOnce, AtNextList, AfterNextList };
+void ReturnChildren(ChildrenReturn reading);
+// Ends the process at the platform call numbered call (counting from 1, 0: never): a kill, or a
+// power cut that also loses the registry writes not flushed (RegFlushKey). Calls() counts them.
+void EndProcessAtCall(long call, bool powerCut);
+long Calls();
 // Runs with administrator rights (the default), or without: then the token is no member of the
 // Administrators group and the class installer answers ERROR_ACCESS_DENIED to every change.
 // sidsAllocate false: AllocateAndInitializeSid fails, so that the rights cannot be checked.
@@ -203,6 +225,9 @@ int OpenKeys();
 bool KeyExists(const std::string& path);
 std::optional<RegValue> QueryValue(const std::string& path, const std::string& name);
 void SetValue(const std::string& path, const std::string& name, const RegValue& value);
+// A key's values, by name (upper-cased, as the registry compares them).
+std::map<std::string, RegValue> Values(const std::string& path);
+void DeleteValue(const std::string& path, const std::string& name);
 
 // What the program asked of the platform.
 const std::vector<Change>& Changes();

@@ -96,7 +96,7 @@ bool InTree(const Device& d) {
     // A planted cycle of parents ends the walk as if the tree ended there.
     const Device* node = &d;
     for (size_t depth = 0; depth <= St().devices.size(); depth++) {
-        if (!node->present || node->awaitsEnumeration) {
+        if (!node->present || node->awaitsEnumeration > 0) {
             return false;
         }
         const Device* parent = ParentDevice(*node);

@@ -57,6 +57,7 @@ struct State {
     DWORD refuseEveryChange = 0;
     std::set<std::string> hiddenProcs;
     AbsentNodeChange absentNodeChange = AbsentNodeChange::Made;
+    ChildrenReturn childrenReturn = ChildrenReturn::AtNextList;
     DWORD now = 0;
     struct Plug {
         DWORD at;
@@ -65,6 +66,18 @@ struct State {
     };
     std::vector<Plug> plugs;
     std::map<size_t, DWORD> consoleEvents; // pause number -> event
+    // The time a close event's handler runs out: the system ends the process then (0: none).
+    DWORD endsAt = 0;
+    // Platform calls made so far, and the one at which the process is ended (0: none), by a kill
+    // or by a power cut (registry writes not flushed are lost).
+    long calls = 0;
+    long endAtCall = 0;
+    bool powerCut = false;
+    // Registry writes since the last RegFlushKey, to undo at a power cut: a key's path and its
+    // state before the write (nullopt: it did not exist).
+    std::vector<std::pair<std::string, std::optional<Key>>> unflushed;
+    // Events (CreateEventA): signalled or not.
+    std::deque<std::atomic<bool>> eventObjects;
     std::vector<BOOL (*)(DWORD)> consoleHandlers;
     // A close, logoff or shutdown event's handlers run on a thread of their own, as on Windows;
     // the process ends when they return. Their pauses last in the program's own time: each waits
@@ -74,6 +87,7 @@ struct State {
     std::condition_variable clockMoved;
     bool entryReturned = false;
     bool handlerWaiting = false; // the handler thread pauses, or has returned
+    bool handlerRunning = false; // a handler thread has not yet returned
     std::atomic<bool> consoleEnded{false};
     std::thread::id mainThread;
     bool windows8 = false;
@@ -119,6 +133,15 @@ void RaiseConsoleEvent(DWORD ctrlType);
 // Throws ProcessEnded when a console event has ended the process: called by the calls that
 // change a device, so that a program the system ended changes nothing more.
 void CheckAlive();
+// The start of every platform call the program makes: counts it, and ends the process (throws
+// ProcessEnded) where the system has ended it, or where a test asked for it to end.
+void Call();
+// The program's clock moves on by ms (a pause, a call that takes time): plug steps due take
+// effect, a console handler that pauses gets its turn, and the process ends when a close event's
+// handler has run out of time.
+void Advance(DWORD ms);
+// A registry key is about to change: kept for a power cut to undo until RegFlushKey.
+void WillWrite(const std::string& path);
 // Applies the plug and unplug steps due by now.
 void ApplyPlugs();
 // In the device tree: plugged in, below a parent that is in the tree and not disabled.

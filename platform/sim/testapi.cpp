@@ -44,6 +44,15 @@ void Reset() {
     s.refuseEveryChange = 0;
     s.hiddenProcs.clear();
     s.absentNodeChange = AbsentNodeChange::Made;
+    s.childrenReturn = ChildrenReturn::AtNextList;
+    s.endsAt = 0;
+    s.calls = 0;
+    s.endAtCall = 0;
+    s.powerCut = false;
+    s.unflushed.clear();
+    s.eventObjects.clear();
+    s.handlerRunning = false;
+    s.deviceListFailures = 0;
     s.now = 0;
     s.plugs.clear();
     s.consoleEvents.clear();
@@ -100,6 +109,16 @@ void HideProc(const std::string& name) {
 void TreatAbsentNodeChange(AbsentNodeChange reading) {
     St().absentNodeChange = reading;
 }
+void ReturnChildren(ChildrenReturn reading) {
+    St().childrenReturn = reading;
+}
+void EndProcessAtCall(long call, bool powerCut) {
+    St().endAtCall = call;
+    St().powerCut = powerCut;
+}
+long Calls() {
+    return St().calls;
+}
 DWORD Now() {
     return St().now;
 }
@@ -108,6 +127,11 @@ void PlugAt(DWORD ms, const std::string& instanceId, bool plugged) {
 }
 void RaiseConsoleEventDuringPause(size_t pause, DWORD ctrlType) {
     St().consoleEvents[pause] = ctrlType;
+}
+void ProcessGone() {
+    St().sets.clear();
+    St().openKeys.clear();
+    St().consoleHandlers.clear();
 }
 int ConsoleHandlers() {
     return (int)St().consoleHandlers.size();
@@ -124,6 +148,9 @@ bool EntryReturned() {
         s.handlerThread.reset();
     }
     s.entryReturned = false;
+    s.handlerRunning = false;
+    s.endsAt = 0;
+    s.endAtCall = 0;
     return s.consoleEnded.exchange(false);
 }
 void RunAsAdministrator(bool administrator, bool sidsAllocate) {
@@ -136,6 +163,16 @@ int OpenSids() {
 void RunAsWindows8(bool windows8) {
     St().windows8 = windows8;
 }
+std::map<std::string, RegValue> Values(const std::string& path) {
+    auto key = St().keys.find(Upper(path));
+    return key != St().keys.end() ? key->second.values : std::map<std::string, RegValue>();
+}
+void DeleteValue(const std::string& path, const std::string& name) {
+    auto key = St().keys.find(Upper(path));
+    if (key != St().keys.end()) {
+        key->second.values.erase(Upper(name));
+    }
+}
 void Restart() {
     State& s = St();
     for (auto it = s.keys.begin(); it != s.keys.end();) {
@@ -143,7 +180,7 @@ void Restart() {
     }
     for (Device& d : s.devices) {
         d.runsDisabled.reset();
-        d.awaitsEnumeration = false;
+        d.awaitsEnumeration = 0;
     }
 }
 bool InTree(const std::string& instanceId) {

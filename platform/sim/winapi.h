@@ -24,6 +24,7 @@ typedef DWORD* PDWORD;
 typedef DWORD* LPDWORD;
 typedef ULONG* PULONG;
 typedef BYTE* PBYTE;
+typedef BYTE* LPBYTE;
 typedef const BYTE* LPCBYTE;
 typedef char* PSTR;
 typedef char* LPSTR;
@@ -105,6 +106,7 @@ typedef BOOL (*PHANDLER_ROUTINE)(DWORD CtrlType);
 #define KEY_ENUMERATE_SUB_KEYS 0x0008
 #define KEY_WRITE 0x20006
 #define KEY_READ 0x20019
+#define KEY_WOW64_64KEY 0x0100
 #define REG_OPTION_NON_VOLATILE 0x00000000L
 #define REG_OPTION_VOLATILE 0x00000001L
 #define REG_CREATED_NEW_KEY 0x00000001L
@@ -293,8 +295,6 @@ CONFIGRET CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags);
 CONFIGRET CM_Get_Device_IDA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, ULONG ulFlags);
 CONFIGRET CM_Get_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulHardwareProfile, PULONG pulValue,
                                 ULONG ulFlags);
-CONFIGRET CM_Set_HW_Prof_FlagsA(DEVINSTID_A pDeviceID, ULONG ulConfig, ULONG ulValue,
-                                ULONG ulFlags);
 CONFIGRET CM_Get_DevNode_Status_Ex(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst,
                                    ULONG ulFlags, HMACHINE hMachine);
 
@@ -307,6 +307,22 @@ LONG RegCloseKey(HKEY hKey);
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                    LPSTR lpClass, LPDWORD lpcchClass, void* lpftLastWriteTime);
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData);
+LONG RegFlushKey(HKEY hKey);
+
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_TIMEOUT 0x00000102L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                    LPCSTR lpName);
+BOOL SetEvent(HANDLE hEvent);
+BOOL ResetEvent(HANDLE hEvent);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
 LONG InterlockedExchange(volatile LONG* Target, LONG Value);
 LONG InterlockedCompareExchange(volatile LONG* Destination, LONG Exchange, LONG Comparand);

@@ -13,12 +13,15 @@ SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-dev
                   "fail-key-creation", "parent", "installer-fails", "defers-changes", "windows",
                   "wow64", "not-administrator", "vetoes", "fails-after-writing",
                   "not-disableable", "readings", "installer-refuses", "arm64", "hide-proc",
-                  "unplug-at", "console-event", "disabled", "on-hub", "rights-unknown"}
+                  "unplug-at", "console-event", "disabled", "on-hub", "rights-unknown",
+                  "installer-ms", "not-disableable-written", "profile-key-missing",
+                  "children-return"}
 DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
                 "hardware-unterminated", "compatible-unterminated", "interface",
                 "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
                 "times", "parent", "installer-fails", "defers-changes", "vetoes",
-                "fails-after-writing", "not-disableable", "disabled", "on-hub"}
+                "fails-after-writing", "not-disableable", "disabled", "on-hub",
+                "not-disableable-written", "profile-key-missing"}
 # How the class installer treats a change of a node that is not in the tree (the documentation
 # does not say): every switching scenario runs under each reading unless it names some.
 READINGS = ["made", "written-failed", "refused"]
@@ -27,11 +30,16 @@ READINGS = ["made", "written-failed", "refused"]
 CONTROLLER = "PCI\\VEN_8086&DEV_A36D\\3&11583659&0&A0"
 ROOT_HUB = "USB\\ROOT_HUB30\\4&2A1B3C&0&0"
 # Console control events a scenario may raise during a pause.
-CONSOLE_EVENTS = {"ctrl-c": 0, "ctrl-break": 1, "close": 2}
+CONSOLE_EVENTS = {"ctrl-c": 0, "ctrl-break": 1, "close": 2, "logoff": 5, "shutdown": 6}
+# When the nodes below an enabled device come back (the documentation names no moment).
+CHILDREN_RETURN = {"at-once": 0, "next-list": 1, "after-next-list": 2}
+# The exit status of a run that the system ended (a console event, a logoff).
+ENDED = 0xFFFFFFFF
 # State changes as installer-fails names them: (DICS_*, DICS_FLAG_*).
 CHANGES = {"disable": (2, 1), "enable-global": (1, 1), "enable-config": (1, 2)}
 # Steps between the device module's operations, on the simulated platform only.
-STEPS = re.compile(r"^(unplug:|plug:).+$|^restart$")
+# logon: Windows runs the RunOnce entries, as at the next logon of an administrator.
+STEPS = re.compile(r"^(unplug:|plug:).+$|^restart$|^logon$")
 
 # Error codes a scenario may name instead of giving their number.
 ERRORS = {
@@ -83,6 +91,8 @@ class Device:
         self.defers_changes = False
         self.disableable = True
         self.disabled = False  # its own global disable setting is set
+        self.disable_refusal_writes = False  # not disableable, in ReactOS's order
+        self.profile_key_missing = False
 
 
 class Scenario:
@@ -118,6 +128,8 @@ class Scenario:
         self.device_list_failures = 0  # how many device lists fail (0: every one)
         self.rights_known = True  # the rights check can be made
         self.stdout_full = False  # the command's standard output is a full disk (/dev/full)
+        self.installer_ms = 1000  # how long each class-installer call takes
+        self.children_return = 1
 
 
 def arguments(text):
@@ -128,6 +140,8 @@ def arguments(text):
 
 
 def number(text, what):
+    if text == "ended":
+        return ENDED
     if text in ERRORS:
         return ERRORS[text]
     if not text.isdigit():
@@ -163,7 +177,8 @@ def parse_line(cur, word, rest):
                 template.errors
             copy.interfaces, copy.parent = template.interfaces, template.parent
             for attr in ("installer_fails", "fails_after_writing", "vetoes", "defers_changes",
-                         "disableable", "disabled"):
+                         "disableable", "disabled", "disable_refusal_writes",
+                         "profile_key_missing"):
                 setattr(copy, attr, getattr(template, attr))
             cur.devices.append(copy)
     elif word in ("hardware", "compatible"):
@@ -196,8 +211,17 @@ def parse_line(cur, word, rest):
         dev.vetoes.append(CHANGES[rest])
     elif word == "defers-changes":
         dev.defers_changes = True
-    elif word == "not-disableable":
+    elif word in ("not-disableable", "not-disableable-written"):
         dev.disableable = False
+        dev.disable_refusal_writes = word == "not-disableable-written"
+    elif word == "profile-key-missing":
+        dev.profile_key_missing = True
+    elif word == "installer-ms":
+        cur.installer_ms = number(rest, word)
+    elif word == "children-return":
+        if rest not in CHILDREN_RETURN:
+            raise Malformed(f"children-return takes one of {', '.join(CHILDREN_RETURN)}")
+        cur.children_return = CHILDREN_RETURN[rest]
     elif word == "disabled":
         dev.disabled = True
     elif word == "readings":
@@ -356,6 +380,8 @@ def to_json(sc):
                                     for st, sp, e in d.fails_after_writing],
             "vetoes": [{"state": st, "scope": sp} for st, sp in d.vetoes],
             "disableable": d.disableable, "disabled": d.disabled,
+            "disable_refusal_writes": d.disable_refusal_writes,
+            "profile_key_missing": d.profile_key_missing,
         } for d in sc.devices],
         "expect": sc.expect, "result": sc.result or 0, "record": sc.record or "",
         "run": sc.run, "command": sc.command, "exit": sc.exit, "stderr": sc.stderr,
@@ -370,7 +396,8 @@ def to_json(sc):
         "json_has": [{"path": p, "value": v} for p, v in sc.json_has],
         "usage": [{"args": a, "message": m} for a, m in sc.usage],
         "device_list_failures": sc.device_list_failures, "rights_known": sc.rights_known,
-        "stdout_full": sc.stdout_full,
+        "stdout_full": sc.stdout_full, "installer_ms": sc.installer_ms,
+        "children_return": sc.children_return,
     }
 
 

@@ -352,7 +352,7 @@ void CheckSwitch(bool enable, bool wow64, bool windows8, sim::AbsentNodeChange r
     sim::RunAsWindows8(windows8);
     sim::TreatAbsentNodeChange(reading);
     SwitchCheck check = {0};
-    const int result = SwitchDongles(kClassA, enable, CheckReport, &check);
+    const int result = SwitchDongles(kClassA, enable, CheckReport, NULL, &check);
     CheckReleased("switching releases its set");
     CHECK(result == check.holding, "the count is the outcomes that hold");
     size_t disables = 0;

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 // donglectl's entry, as the unit tests build it.
@@ -88,8 +89,9 @@ CtlRun RunDongleCtl(std::vector<std::string> args, bool stdoutFull = false) {
         status = DongleCtlEntry((int)args.size(), argv.data());
     } catch (const sim::ProcessEnded&) {
     }
-    if (sim::EntryReturned()) {
+    if (sim::EntryReturned() || status == -1) {
         status = -1;
+        sim::ProcessGone();
     }
     fflush(stdout);
     fflush(stderr);
@@ -102,6 +104,29 @@ CtlRun RunDongleCtl(std::vector<std::string> args, bool stdoutFull = false) {
     }
     close(saved);
     return {status, out, testing::internal::GetCapturedStderr()};
+}
+
+// The next logon of an administrator: Windows runs each RunOnce command line, deleting its value
+// first, or after it ran where its name begins with "!". The commands are donglectl's.
+CtlRun Logon() {
+    const char kRunOnce[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+    CtlRun all = {0, "", ""};
+    for (const auto& [name, value] : sim::Values(kRunOnce)) {
+        if (name[0] != '!') {
+            sim::DeleteValue(kRunOnce, name);
+        }
+        // "<program>" <arguments>, the program quoted.
+        const std::string command = value.bytes.c_str();
+        std::istringstream line(command.substr(command.find('"', 1) + 1));
+        std::vector<std::string> args;
+        for (std::string arg; line >> arg;) {
+            args.push_back(arg);
+        }
+        const CtlRun one = RunDongleCtl(args);
+        all = {one.status, all.out + one.out, all.err + one.err};
+        sim::DeleteValue(kRunOnce, name);
+    }
+    return all;
 }
 
 // Every string a JSON document holds, keys aside.
@@ -179,6 +204,10 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
         const size_t colon = op.find(':');
         if (op == "restart") {
             sim::Restart();
+        } else if (op == "logon") {
+            const CtlRun logon = Logon();
+            all.out += logon.out;
+            all.err += logon.err;
         } else if (colon != std::string::npos) {
             sim::Device* d = sim::FindDevice(op.substr(colon + 1));
             ASSERT_NE(d, nullptr) << op;
@@ -413,9 +442,12 @@ TEST_F(Control, EnableCountsWhatHolds) {
 }
 
 // A disabled dongle that is not in the tree, under each reading of how the installer treats
-// it: enabled in every case, its other flags kept; where the installer writes nothing, through
-// the settings' own setters, and only then.
+// it. Its global setting is cleared in every case, its other flags kept; where the installer
+// writes nothing, through the setting's own setter, and only then. The profile's setting has no
+// documented setter: where the installer writes nothing, that node comes back disabled, and is
+// not counted.
 TEST_F(Control, AbsentNodeComesBackEnabledUnderEveryReading) {
+    const std::string profile = "USB\\VID_7B2E&PID_2F40\\PROFILE";
     for (sim::AbsentNodeChange reading :
          {sim::AbsentNodeChange::Made, sim::AbsentNodeChange::WrittenFailed,
           sim::AbsentNodeChange::Refused}) {
@@ -423,35 +455,46 @@ TEST_F(Control, AbsentNodeComesBackEnabledUnderEveryReading) {
         sim::TreatAbsentNodeChange(reading);
         sim::Device& d = AddNode(kDongle, "USB\\VID_7B2E&PID_2F40");
         d.present = false;
-        d.disabledGlobal = d.disabledConfig = true;
+        d.disabledGlobal = true;
         d.otherConfigFlags = 0x40;
-        d.otherProfileFlags = 0x4;
-        EXPECT_EQ(EnableDongles(kUsbDevice), 1);
+        sim::Device& p = AddNode(profile, "USB\\VID_7B2E&PID_2F40");
+        p.present = false;
+        p.disabledConfig = true;
+        const bool refused = reading == sim::AbsentNodeChange::Refused;
+        EXPECT_EQ(EnableDongles(kUsbDevice), refused ? 1 : 2);
         EXPECT_FALSE(sim::IsDisabled(kDongle));
+        EXPECT_EQ(sim::IsDisabled(profile), refused);
         EXPECT_EQ(d.otherConfigFlags, 0x40u);
-        EXPECT_EQ(d.otherProfileFlags, 0x4u);
-        const bool made = reading == sim::AbsentNodeChange::Made;
-        EXPECT_EQ(sim::Changes().back().made, made);
         const auto& events = sim::Events();
         const bool set =
             std::find(events.begin(), events.end(),
                       "SetConfigFlags " + std::string(kDongle) + " 64") != events.end();
-        EXPECT_EQ(set, reading == sim::AbsentNodeChange::Refused);
+        EXPECT_EQ(set, refused);
     }
 }
 
-// A setting that cannot be read back counts by the installer's answer for its scope: a failed
-// enable of a node that was never disabled is not counted, as nothing confirms it.
-TEST_F(Control, UnreadableSettingCountsByTheAnswer) {
-    sim::Device& global = AddNode("USB\\VID_7B2E&PID_2F40\\GLOBAL", "USB\\VID_7B2E&PID_2F40");
-    global.failConfigFlags = ERROR_INVALID_DATA;
-    global.failInstaller[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
-    sim::Device& profile = AddNode("USB\\VID_7B2E&PID_2F40\\PROFILE", "USB\\VID_7B2E&PID_2F40");
-    profile.failProfileFlags = CR_CALL_NOT_IMPLEMENTED;
-    profile.failInstaller[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_CLASS_INSTALLER;
+// A setting that cannot be read back: where the node's status is known and it runs enabled,
+// that holds; where the status is unknown (a read that writes nothing), the installer's answer
+// for the scope counts, and a failed enable of a node never disabled is not counted, as nothing
+// confirms it.
+TEST_F(Control, UnreadableSettingCountsByTheStatusThenTheAnswer) {
+    for (bool known : {false, true}) {
+        const std::string suffix = known ? "-KNOWN" : "";
+        sim::Device& global =
+            AddNode("USB\\VID_7B2E&PID_2F40\\GLOBAL" + suffix, "USB\\VID_7B2E&PID_2F40");
+        global.failConfigFlags = ERROR_INVALID_DATA;
+        global.failInstaller[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
+        global.statusWritesNothing = !known;
+        sim::Device& profile =
+            AddNode("USB\\VID_7B2E&PID_2F40\\PROFILE" + suffix, "USB\\VID_7B2E&PID_2F40");
+        profile.failProfileFlags = CR_CALL_NOT_IMPLEMENTED;
+        profile.failInstaller[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] =
+            ERROR_INVALID_CLASS_INSTALLER;
+        profile.statusWritesNothing = !known;
+    }
     AddNode("USB\\VID_7B2E&PID_2F40\\READABLE", "USB\\VID_7B2E&PID_2F40")
         .failInstaller[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
-    EXPECT_EQ(EnableDongles(kUsbDevice), 1);
+    EXPECT_EQ(EnableDongles(kUsbDevice), 3);
 }
 
 // Present and not-present interfaces
@@ -521,6 +564,45 @@ TEST_F(Control, InWow64NothingIsSwitched) {
         EXPECT_FALSE(c.made);
     }
     EXPECT_EQ(Status(), Counts(2, 0));
+}
+
+// reset ended at every platform call it makes, by a kill or by a power cut, on a composite
+// dongle under each reading of a change to a node out of the tree: after the machine restarts and
+// an administrator logs on (Windows runs the RunOnce entries), both nodes are enabled, and no
+// reset is left pending.
+TEST(DongleCtl, ResetEndedAnywhereLeavesTheDongleEnabledAfterRecovery) {
+    auto plant = [](sim::AbsentNodeChange reading) {
+        sim::Reset();
+        sim::TreatAbsentNodeChange(reading);
+        sim::AddDevice(kController);
+        sim::AddDevice(kHub).parent = kController;
+        for (const char* id : {kDongle, kDongleMi}) {
+            sim::Device& d = sim::AddDevice(id);
+            d.hardwareIds = sim::MultiSz({"USB\\VID_7B2E&PID_2F40&REV_0100"});
+            d.parent = id == kDongle ? kHub : kDongle;
+            d.interfaces = {kUsbDevice};
+        }
+    };
+    const std::vector<std::string> reset = {"reset", "{A5DCBF10-6530-11D2-901F-00C04FB951ED}"};
+    for (sim::AbsentNodeChange reading :
+         {sim::AbsentNodeChange::Made, sim::AbsentNodeChange::WrittenFailed,
+          sim::AbsentNodeChange::Refused}) {
+        plant(reading);
+        EXPECT_EQ(RunDongleCtl(reset).status, 0);
+        const long calls = sim::Calls();
+        for (long call = 1; call <= calls; call++) {
+            for (bool powerCut : {false, true}) {
+                plant(reading);
+                sim::EndProcessAtCall(call, powerCut);
+                EXPECT_EQ(RunDongleCtl(reset).status, -1) << call;
+                sim::Restart();
+                Logon();
+                EXPECT_FALSE(sim::IsDisabled(kDongle)) << call << (powerCut ? " power cut" : "");
+                EXPECT_FALSE(sim::IsDisabled(kDongleMi)) << call;
+                EXPECT_EQ(RunDongleCtl({"status"}).err, "") << call;
+            }
+        }
+    }
 }
 
 // GUID text as Windows writes it, either case, braces optional; nothing else.

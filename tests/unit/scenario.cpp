@@ -105,6 +105,7 @@ Scenario FromJson(const nlohmann::json& j) {
     sc.deviceListFailures = j.at("device_list_failures");
     sc.rightsKnown = j.at("rights_known");
     sc.stdoutFull = j.at("stdout_full");
+    sc.childrenReturn = (sim::ChildrenReturn)j.at("children_return").get<int>();
     sc.json = !j.at("json_names").is_null() || !sc.jsonHas.empty();
     if (!j.at("json_names").is_null()) {
         sc.jsonNames = j.at("json_names").get<std::vector<std::string>>();
@@ -151,6 +152,9 @@ Scenario FromJson(const nlohmann::json& j) {
             dev.status &= ~(ULONG)DN_DISABLEABLE;
         }
         dev.disabledGlobal = d.at("disabled");
+        dev.disableRefusalWrites = d.at("disable_refusal_writes");
+        dev.profileKeyMissing = d.at("profile_key_missing");
+        dev.installerMs = j.at("installer_ms");
         sc.devices.push_back(dev);
     }
     return sc;
@@ -186,6 +190,7 @@ void PlantScenario(const Scenario& sc) {
     sim::RunOnArm64(sc.arm64);
     sim::RefuseEveryChange(sc.installerRefuses);
     sim::TreatAbsentNodeChange(sc.reading);
+    sim::ReturnChildren(sc.childrenReturn);
     for (const std::string& name : sc.hiddenProcs) {
         sim::HideProc(name);
     }

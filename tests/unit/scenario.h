@@ -49,6 +49,7 @@ struct Scenario {
     int deviceListFailures = 0; // how many device lists fail (0: every one)
     bool rightsKnown = true;
     bool stdoutFull = false; // the command's standard output is a full disk
+    sim::ChildrenReturn childrenReturn = sim::ChildrenReturn::AtNextList;
 };
 
 // Reads the JSON form of a scenario file (SCENARIO_JSON_DIR/<set>.json); aborts the test
