@@ -53,13 +53,16 @@ void Sleep(DWORD dwMilliseconds) {
     if (std::this_thread::get_id() != St().mainThread) {
         // A console handler's pause: over once the program's clock has moved on as far, or its
         // entry has returned.
+        // Its time runs on from where its last pause ended, however far the program's clock
+        // moved meanwhile.
         std::unique_lock<std::mutex> lock(St().clockMutex);
-        const DWORD until = St().now + dwMilliseconds;
+        const DWORD until = St().handlerClock + dwMilliseconds;
         while (St().now < until && !St().entryReturned) {
             St().handlerWaiting = true;
             St().clockMoved.notify_all();
             St().clockMoved.wait(lock);
         }
+        St().handlerClock = until;
         return;
     }
     sim::Call();

@@ -80,6 +80,7 @@ void RaiseConsoleEvent(DWORD ctrlType) {
     // its own thread while the program goes on: until it pauses or returns, then the program
     // goes on; a process whose entry has returned first has ended by itself.
     St().endsAt = St().now + 5000;
+    St().handlerClock = St().now;
     St().handlerWaiting = false;
     St().handlerRunning = true;
     St().handlerThread = std::make_unique<std::thread>([ctrlType] {

@@ -355,7 +355,11 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         d.runsDisabled = wasDisabled;
     }
     if (deferred) {
-        m.set->installFlags[m.index] |= DI_NEEDRESTART;
+        // SP_DEVINSTALL_PARAMS: DI_NEEDRESTART and DI_NEEDREBOOT both ask for a restart; a veto
+        // by software holding the device open asks with the second here, so that a program
+        // reading only one of them is caught.
+        m.set->installFlags[m.index] |=
+            d.vetoed.count(change) != 0 ? DI_NEEDREBOOT : DI_NEEDRESTART;
     } else if (error == 0) {
         d.runsDisabled.reset(); // stopped or started anew: it runs by its settings
     }

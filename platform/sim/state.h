@@ -88,6 +88,7 @@ struct State {
     bool entryReturned = false;
     bool handlerWaiting = false; // the handler thread pauses, or has returned
     bool handlerRunning = false; // a handler thread has not yet returned
+    DWORD handlerClock = 0;      // where the handler's last pause ended
     std::atomic<bool> consoleEnded{false};
     std::thread::id mainThread;
     bool windows8 = false;

@@ -358,14 +358,69 @@ TEST_F(Control, FailedParentOrInstanceIdLookupPassesTheDeviceOver) {
     EXPECT_TRUE(sim::Changes().empty());
 }
 
-// A failed interface-detail call leaves did as the previous interface left it: that device must
-// not be switched a second time in this one's name.
+// A failed interface-detail call leaves did as the previous interface left it, also where it
+// fails for want of a buffer without filling it in: that device must not be switched a second
+// time in this one's name.
 TEST_F(Control, InterfaceWhoseDeviceCannotBeHadIsPassedOver) {
     AddNode(kDongle, "USB\\VID_7B2E&PID_2F40");
     AddNode("USB\\VID_7B2E&PID_2F40\\NODETAIL", "USB\\VID_7B2E&PID_2F40").failInterfaceDetail =
         ERROR_NOT_ENOUGH_MEMORY;
+    AddNode("USB\\VID_7B2E&PID_2F40\\UNFILLED", "USB\\VID_7B2E&PID_2F40").failInterfaceDetail =
+        ERROR_INSUFFICIENT_BUFFER;
     EXPECT_EQ(DisableDongles(kUsbDevice), 1);
     EXPECT_EQ(Touched(), std::vector<std::string>{kDongle});
+}
+
+// What each node's read-back makes of it, outcome and error, by instance ID.
+std::map<std::string, std::pair<DongleOutcome, DWORD>> Outcomes(bool bEnable, GUID cls) {
+    std::map<std::string, std::pair<DongleOutcome, DWORD>> outcomes;
+    (void)SwitchDongles(
+        cls, bEnable,
+        [](const DongleSwitchReport* r, void* ctx) {
+            (*(std::map<std::string, std::pair<DongleOutcome, DWORD>>*)ctx)[r->szInstanceId] = {
+                r->outcome, r->dwError};
+            return true;
+        },
+        nullptr, &outcomes);
+    return outcomes;
+}
+
+// The read-back: a status read that wrote no bits is no status (the global change's answer then
+// tells how the node runs, not a failed configuration-specific change whose flag reads clear);
+// problem 22 without DN_HAS_PROBLEM is no disabled node; a profile
+// setting in force keeps a disable holding when the global change fails; a node whose status read
+// fails for another reason than its absence is no unplugged one; a refusal of the
+// configuration-specific enable is reported with its own error.
+TEST_F(Control, ReadBackJudgesWhatHolds) {
+    AddNode("USB\\VID_7B2E&PID_2F40\\NOBITS", "USB\\VID_7B2E&PID_2F40").statusWritesNothing = true;
+    sim::Device& pending = AddNode("USB\\VID_7B2E&PID_2F40\\PENDING", "USB\\VID_7B2E&PID_2F40");
+    pending.disabledConfig = true;
+    pending.runsDisabled = false; // until the restart it waits for
+    pending.failInstaller[{DICS_DISABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
+    auto disable = Outcomes(false, kUsbDevice);
+    EXPECT_EQ(disable["USB\\VID_7B2E&PID_2F40\\NOBITS"].first, doSwitched);
+    EXPECT_EQ(disable["USB\\VID_7B2E&PID_2F40\\PENDING"].first, doSettingWritten);
+
+    AddNode("USB\\VID_7B2E&PID_2F40\\P22", "USB\\VID_7B2E&PID_2F40", kHub, {kHid}).problem =
+        CM_PROB_DISABLED;
+    sim::Device& failing =
+        AddNode("USB\\VID_7B2E&PID_2F40\\FAILING", "USB\\VID_7B2E&PID_2F40", kHub, {kHid});
+    failing.failStatus = CR_FAILURE;
+    failing.failParent = CR_NO_SUCH_DEVNODE;
+    sim::Device& config =
+        AddNode("USB\\VID_7B2E&PID_2F40\\CONFIG", "USB\\VID_7B2E&PID_2F40", kHub, {kHid});
+    config.disabledConfig = true;
+    config.failInstaller[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_CLASS_INSTALLER;
+    sim::Device& unknown =
+        AddNode("USB\\VID_7B2E&PID_2F40\\UNKNOWN", "USB\\VID_7B2E&PID_2F40", kHub, {kHid});
+    unknown.statusWritesNothing = true;
+    unknown.failInstaller[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_CLASS_INSTALLER;
+    auto enable = Outcomes(true, kHid);
+    EXPECT_EQ(enable["USB\\VID_7B2E&PID_2F40\\UNKNOWN"].first, doSwitched);
+    EXPECT_EQ(enable["USB\\VID_7B2E&PID_2F40\\P22"].first, doSwitched);
+    EXPECT_EQ(enable["USB\\VID_7B2E&PID_2F40\\FAILING"].first, doPassedOver);
+    EXPECT_EQ(enable["USB\\VID_7B2E&PID_2F40\\CONFIG"],
+              std::make_pair(doRefused, (DWORD)ERROR_INVALID_CLASS_INSTALLER));
 }
 
 // State changes
@@ -494,7 +549,10 @@ TEST_F(Control, UnreadableSettingCountsByTheStatusThenTheAnswer) {
     }
     AddNode("USB\\VID_7B2E&PID_2F40\\READABLE", "USB\\VID_7B2E&PID_2F40")
         .failInstaller[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
-    EXPECT_EQ(EnableDongles(kUsbDevice), 3);
+    sim::Device& made = AddNode("USB\\VID_7B2E&PID_2F40\\MADE", "USB\\VID_7B2E&PID_2F40");
+    made.failConfigFlags = ERROR_INVALID_DATA;
+    made.statusWritesNothing = true;
+    EXPECT_EQ(EnableDongles(kUsbDevice), 4);
 }
 
 // Present and not-present interfaces
