@@ -4,8 +4,8 @@ pefile. It must be a console program for the machine it was built for that loads
 Windows of that width: a 32-bit x86 program keeps the optional header's OS and subsystem
 versions at 4.0, so every Windows from XP on loads it; an x64 program asks for subsystem 5.2,
 Windows XP x64 and Server 2003 x64, the first x64 Windows. It must set DYNAMIC_BASE and
-NX_COMPAT, import only system DLLs, and only the functions allowed below, each one exported by
-that oldest Windows. It must embed one empty application manifest and a version record of the
+NX_COMPAT, import only system DLLs, and only the functions listed below, each from the DLL that
+exports it on every Windows README.md promises (XP, 7, 10 and 11), never a reserved one. It must embed one empty application manifest and a version record of the
 project's version naming the file. Prints its size.
 
 usage: check_binary.py EXE VERSION"""
@@ -18,47 +18,60 @@ import pefile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winetest  # noqa: E402
 
-# Every function the program may import, by DLL: each exported by Windows XP (and by its
-# msvcrt.dll) or earlier. A toolchain that pulls in a newer function fails here rather than on
-# a user's machine; a new entry must be checked against the oldest Windows the program runs on.
-ALLOWED_IMPORTS = {
-    "advapi32.dll": {
-        "AllocateAndInitializeSid", "CheckTokenMembership", "FreeSid", "RegCloseKey",
-        "RegCreateKeyExA", "RegEnumKeyExA", "RegOpenKeyExA", "RegSetValueExA",
-    },
-    "kernel32.dll": {
-        "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageA", "FreeLibrary",
-        "GetCurrentProcess", "GetLastError", "GetModuleHandleA", "GetModuleHandleW",
-        "GetProcAddress", "GetStartupInfoA", "GetTickCount", "InitializeCriticalSection",
-        "IsDBCSLeadByte", "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA",
-        "MultiByteToWideChar", "SetConsoleCtrlHandler", "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect", "VirtualQuery",
-        "WideCharToMultiByte",
-        # x64 only: exception dispatch of the x64 runtime, in every x64 Windows.
-        "__C_specific_handler",
-    },
-    "msvcrt.dll": {
-        "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln", "__p__commode",
-        "__p__fmode", "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit", "_errno",
-        "_initterm", "_iob", "_lock", "_mbsnicmp", "_onexit", "_stricmp", "_strnicmp", "_unlock",
-        "abort", "atoi", "calloc", "exit", "ferror", "fflush", "fprintf", "fputc", "fputs", "free",
-        "fwrite", "localeconv",
-        "malloc", "memchr", "memcpy", "memset", "putchar", "puts", "setlocale", "signal",
-        "strchr", "strcmp",
-        "strcpy", "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
-        # x64 only: the same runtime's data reached through functions.
-        "___lc_codepage_func", "___mb_cur_max_func", "__iob_func", "_acmdln", "_commode",
-        "_fmode",
-    },
-    "rpcrt4.dll": {"UuidFromStringA"},
-    "setupapi.dll": {
-        "CM_Get_DevNode_Status_Ex", "CM_Get_Device_IDA", "CM_Get_HW_Prof_FlagsA", "CM_Get_Parent",
-        "CM_Set_HW_Prof_FlagsA", "SetupDiCallClassInstaller", "SetupDiClassNameFromGuidA",
-        "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo", "SetupDiEnumDeviceInterfaces",
-        "SetupDiGetClassDevsA", "SetupDiGetDeviceInfoListDetailA", "SetupDiGetDeviceInstallParamsA",
-        "SetupDiGetDeviceInstanceIdA", "SetupDiGetDeviceInterfaceDetailA",
-        "SetupDiGetDeviceRegistryPropertyA", "SetupDiSetClassInstallParamsA",
-        "SetupDiSetDeviceRegistryPropertyA",
-    },
+# The Windows versions README.md promises, oldest first, and where each stands in time.
+WINDOWS = {"XP": 5.1, "7": 6.1, "10/11": 10.0}
+
+
+def since(version, *names):
+    return {name: version for name in names}
+
+
+# Every function the program may import, by DLL, with the first Windows that exports it from that
+# DLL, as Microsoft's page of each function gives its minimum version and DLL ("2000": Windows
+# 2000). None of them has been withdrawn since. The Configuration Manager comes from
+# cfgmgr32.dll, where the SDK puts it; msvcrt.dll is the runtime every Windows from XP on ships.
+# A toolchain that pulls in a newer function fails here rather than on a user's machine.
+IMPORTS = {
+    "advapi32.dll": since("2000", "AllocateAndInitializeSid", "CheckTokenMembership", "FreeSid",
+                          "RegCloseKey", "RegCreateKeyExA", "RegDeleteValueA", "RegEnumKeyExA",
+                          "RegEnumValueA", "RegFlushKey", "RegOpenKeyExA", "RegQueryValueExA",
+                          "RegSetValueExA"),
+    "cfgmgr32.dll": since("2000", "CM_Get_DevNode_Status_Ex", "CM_Get_Device_IDA",
+                          "CM_Get_Parent"),
+    "kernel32.dll": since("2000", "CreateEventA", "DeleteCriticalSection", "EnterCriticalSection",
+                          "FormatMessageA", "FreeLibrary", "GetCurrentProcess", "GetLastError",
+                          "GetModuleFileNameA", "GetModuleHandleA", "GetModuleHandleW",
+                          "GetProcAddress", "GetStartupInfoA", "GetTickCount",
+                          "InitializeCriticalSection", "IsDBCSLeadByte", "IsDBCSLeadByteEx",
+                          "LeaveCriticalSection", "LoadLibraryA", "MultiByteToWideChar",
+                          "SetConsoleCtrlHandler", "SetEvent", "SetUnhandledExceptionFilter",
+                          "Sleep", "TlsGetValue", "VirtualProtect", "VirtualQuery",
+                          "WaitForSingleObject", "WideCharToMultiByte", "_fmode"),
+    "msvcrt.dll": since("XP", "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln",
+                        "__p__commode", "__p__fmode", "__set_app_type", "__setusermatherr",
+                        "_amsg_exit", "_cexit", "_errno", "_initterm", "_iob", "_lock",
+                        "_mbsnicmp", "_onexit", "_stricmp", "_strnicmp", "_unlock", "abort",
+                        "atoi", "calloc", "exit", "ferror", "fflush", "fprintf", "fputc", "fputs",
+                        "free", "fwrite", "localeconv", "malloc", "memchr", "memcpy", "memset",
+                        "putchar", "puts", "setlocale", "signal", "strchr", "strcmp", "strcpy",
+                        "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
+                        # x64 only: the same runtime's data reached through functions.
+                        "___lc_codepage_func", "___mb_cur_max_func", "__iob_func", "_acmdln",
+                        "_commode", "_fmode"),
+    "rpcrt4.dll": since("2000", "UuidFromStringA"),
+    "setupapi.dll": since("2000", "SetupDiCallClassInstaller", "SetupDiClassNameFromGuidA",
+                          "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo",
+                          "SetupDiEnumDeviceInterfaces", "SetupDiGetClassDevsA",
+                          "SetupDiGetDeviceInfoListDetailA", "SetupDiGetDeviceInstallParamsA",
+                          "SetupDiGetDeviceInstanceIdA", "SetupDiGetDeviceInterfaceDetailA",
+                          "SetupDiGetDeviceRegistryPropertyA", "SetupDiSetClassInstallParamsA",
+                          "SetupDiSetDeviceRegistryPropertyA"),
+}
+IMPORTS["kernel32.dll"]["__C_specific_handler"] = "XP"  # x64 only: exception dispatch
+# Never imported, whatever a toolchain does: why.
+FORBIDDEN = {
+    "CM_Set_HW_Prof_FlagsA": "reserved for system use",
+    "CM_Get_HW_Prof_FlagsA": "deprecated from Windows 8 on: looked up at run time",
 }
 
 # By machine: its name, and the OS and subsystem version of the oldest Windows of that width.
@@ -108,6 +121,7 @@ def check_headers(pe):
 
 
 def check_imports(pe):
+    """Each import from a system DLL that exports it on every Windows README.md promises."""
     failures = []
     entries = getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
     if not entries:
@@ -115,16 +129,22 @@ def check_imports(pe):
     count = 0
     for entry in entries:
         dll = entry.dll.decode().lower()
-        allowed = ALLOWED_IMPORTS.get(dll)
-        if allowed is None:
+        exported = IMPORTS.get(dll)
+        if exported is None:
             failures.append(f"imports {dll}, which is not a system DLL it may use")
             continue
-        for imp in entry.imports:
-            count += 1
-            name = imp.name.decode() if imp.name else f"ordinal {imp.ordinal}"
-            if name not in allowed:
-                failures.append(f"imports {dll}!{name}, not in the allow-list")
-    print(f"imports: {count} functions from {len(entries)} DLLs")
+        names = sorted(imp.name.decode() if imp.name else f"ordinal {imp.ordinal}"
+                       for imp in entry.imports)
+        count += len(names)
+        print(f"  {dll}: {' '.join(names)}")
+        for name in names:
+            if name in FORBIDDEN:
+                failures.append(f"imports {dll}!{name}: {FORBIDDEN[name]}")
+            elif name not in exported:
+                failures.append(f"imports {dll}!{name}, which no list here says every Windows "
+                                f"exports from {dll}")
+    print(f"imports: {count} functions from {len(entries)} DLLs, each exported on Windows "
+          f"{', '.join(WINDOWS)}")
     return failures
 
 
