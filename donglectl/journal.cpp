@@ -109,14 +109,14 @@ void ClearJournal(const char* szGuid) {
 
 void SayPendingResets(CtlOutput* pOut) {
     HKEY hk = NULL;
-    char ids[cbJournal];
-    char szGuid[64];
     if (pOut->bJson) {
         JsonOpen(&pOut->json, "pending_resets", '[');
     }
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, szJournalKey, 0, KEY_QUERY_VALUE | samView, &hk) ==
         ERROR_SUCCESS) {
         for (DWORD dwIndex = 0;; dwIndex++) {
+            char ids[cbJournal];
+            char szGuid[64];
             DWORD cchGuid = sizeof(szGuid);
             DWORD cb = cbJournal - 2;
             DWORD dwType = 0;

@@ -72,8 +72,10 @@ static const struct {
      "statuses as for disable.\n"},
     {"reset",
      "usage: donglectl reset {interface-class-GUID} [--json]\n"
-     "Disables, then enables the dongle nodes of the class. Ctrl+C, Ctrl+Break or closing\n"
-     "the console ends the disabling early and never the enabling. Exit statuses as for\n"
+     "Disables, then enables the dongle nodes of the class. Ctrl+C or Ctrl+Break ends the\n"
+     "disabling early and never the enabling. Where Windows ends the process first (closing\n"
+     "the window, logoff, shutdown), it runs \"donglectl enable\" at the next logon of an\n"
+     "administrator, from a record reset writes before each node. Exit statuses as for\n"
      "disable.\n"},
     {"wait", "usage: donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
              "Waits until the census's rule counts at least one match among the present devices\n"
