@@ -320,6 +320,8 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         // ReactOS's order, the setting written and then stopping the device refused.
         error = ERROR_NOT_DISABLEABLE;
         writes = d.disableRefusalWrites;
+    } else if (!inTree && St().absentNodeChange == sim::AbsentNodeChange::MadeUnwritten) {
+        writes = false; // not documented; see TreatAbsentNodeChange
     } else if (!inTree && St().absentNodeChange != sim::AbsentNodeChange::Made) {
         // Not documented; see TreatAbsentNodeChange.
         error = ERROR_NO_SUCH_DEVINST;
@@ -346,7 +348,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
     }
     sim::Advance(d.installerMs);
     if (!writes) {
-        return sim::Fail(error);
+        return error == 0 ? TRUE : sim::Fail(error);
     }
     // The setting is written first, then the device is stopped or started (ReactOS's order); a
     // change that fails or waits at that step leaves the node running as it ran.

@@ -181,7 +181,8 @@ void HideProc(const std::string& name);
 enum class AbsentNodeChange {
     Made,          // the setting is written and the change reported made (the default)
     WrittenFailed, // the setting is written, then the change fails (ERROR_NO_SUCH_DEVINST)
-    Refused        // the change is refused (ERROR_NO_SUCH_DEVINST) and nothing is written
+    Refused,       // the change is refused (ERROR_NO_SUCH_DEVINST) and nothing is written
+    MadeUnwritten  // the change is reported made, and nothing is written
 };
 void TreatAbsentNodeChange(AbsentNodeChange reading);
 // When the nodes below a device that was enabled come back into the tree: Windows enumerates

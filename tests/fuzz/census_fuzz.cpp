@@ -393,7 +393,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Disabling changes the tree (a disabled device's interfaces are no longer present), so
     // each operation starts from the tree as built.
-    const sim::AbsentNodeChange reading = (sim::AbsentNodeChange)in.ConsumeIntegralInRange(0, 2);
+    const sim::AbsentNodeChange reading = (sim::AbsentNodeChange)in.ConsumeIntegralInRange(0, 3);
     Plant(tree, codePage);
     CheckSwitch(false, wow64, windows8, reading);
     Plant(tree, codePage);

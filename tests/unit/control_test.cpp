@@ -248,6 +248,20 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
 INSTANTIATE_TEST_SUITE_P(Shared, ControlScenario, testing::ValuesIn(ControlScenarios()),
                          ScenarioName);
 
+// What each node's read-back makes of it, outcome and error, by instance ID.
+std::map<std::string, std::pair<DongleOutcome, DWORD>> Outcomes(bool bEnable, GUID cls) {
+    std::map<std::string, std::pair<DongleOutcome, DWORD>> outcomes;
+    (void)SwitchDongles(
+        cls, bEnable,
+        [](const DongleSwitchReport* r, void* ctx) {
+            (*(std::map<std::string, std::pair<DongleOutcome, DWORD>>*)ctx)[r->szInstanceId] = {
+                r->outcome, r->dwError};
+            return true;
+        },
+        nullptr, &outcomes);
+    return outcomes;
+}
+
 // A host controller at the root of the tree with a hub below it: a node on the hub has the
 // controller as its grandparent. The controller is node 0, the node a failed parent lookup
 // stores, so an ignored failure would select the device.
@@ -371,20 +385,6 @@ TEST_F(Control, InterfaceWhoseDeviceCannotBeHadIsPassedOver) {
     EXPECT_EQ(Touched(), std::vector<std::string>{kDongle});
 }
 
-// What each node's read-back makes of it, outcome and error, by instance ID.
-std::map<std::string, std::pair<DongleOutcome, DWORD>> Outcomes(bool bEnable, GUID cls) {
-    std::map<std::string, std::pair<DongleOutcome, DWORD>> outcomes;
-    (void)SwitchDongles(
-        cls, bEnable,
-        [](const DongleSwitchReport* r, void* ctx) {
-            (*(std::map<std::string, std::pair<DongleOutcome, DWORD>>*)ctx)[r->szInstanceId] = {
-                r->outcome, r->dwError};
-            return true;
-        },
-        nullptr, &outcomes);
-    return outcomes;
-}
-
 // The read-back: a status read that wrote no bits is no status (the global change's answer then
 // tells how the node runs, not a failed configuration-specific change whose flag reads clear);
 // problem 22 without DN_HAS_PROBLEM is no disabled node; a profile
@@ -500,12 +500,12 @@ TEST_F(Control, EnableCountsWhatHolds) {
 // it. Its global setting is cleared in every case, its other flags kept; where the installer
 // writes nothing, through the setting's own setter, and only then. The profile's setting has no
 // documented setter: where the installer writes nothing, that node comes back disabled, and is
-// not counted.
+// not counted, with an error even where the installer reported the change made.
 TEST_F(Control, AbsentNodeComesBackEnabledUnderEveryReading) {
     const std::string profile = "USB\\VID_7B2E&PID_2F40\\PROFILE";
     for (sim::AbsentNodeChange reading :
          {sim::AbsentNodeChange::Made, sim::AbsentNodeChange::WrittenFailed,
-          sim::AbsentNodeChange::Refused}) {
+          sim::AbsentNodeChange::Refused, sim::AbsentNodeChange::MadeUnwritten}) {
         SetUp();
         sim::TreatAbsentNodeChange(reading);
         sim::Device& d = AddNode(kDongle, "USB\\VID_7B2E&PID_2F40");
@@ -515,8 +515,12 @@ TEST_F(Control, AbsentNodeComesBackEnabledUnderEveryReading) {
         sim::Device& p = AddNode(profile, "USB\\VID_7B2E&PID_2F40");
         p.present = false;
         p.disabledConfig = true;
-        const bool refused = reading == sim::AbsentNodeChange::Refused;
-        EXPECT_EQ(EnableDongles(kUsbDevice), refused ? 1 : 2);
+        const bool refused = reading == sim::AbsentNodeChange::Refused ||
+                             reading == sim::AbsentNodeChange::MadeUnwritten;
+        const auto outcomes = Outcomes(true, kUsbDevice);
+        EXPECT_EQ(outcomes.at(profile).first, refused ? doAbsentNotAsAsked : doAbsentAsAsked);
+        // A change reported made that does not hold still failed: never error 0.
+        EXPECT_TRUE(!refused || outcomes.at(profile).second != 0);
         EXPECT_FALSE(sim::IsDisabled(kDongle));
         EXPECT_EQ(sim::IsDisabled(profile), refused);
         EXPECT_EQ(d.otherConfigFlags, 0x40u);
