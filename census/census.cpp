@@ -68,6 +68,14 @@ bool WalkPresentDongles(const char* primaryId, const char* assocClassId, const c
 
 DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const char* secondaryId,
                           DWORD* pnPresent) {
+    LONG lRecord = ERROR_SUCCESS;
+    return CountAndRecordDongles(primaryId, assocClassId, secondaryId, PrintDongleMatch, NULL,
+                                 pnPresent, &lRecord);
+}
+
+DWORD CountAndRecordDongles(const char* primaryId, const char* assocClassId,
+                            const char* secondaryId, DongleMatchFn pfnMatch, void* pContext,
+                            DWORD* pnPresent, LONG* plRecord) {
     DWORD nCount = 0;
     // The registry calls are made with every argument they have always had: dwDisp receives
     // whether the key was created or opened, and szBuf holds the key's path. Nothing reads
@@ -80,17 +88,19 @@ DWORD CountPresentDongles(const char* primaryId, const char* assocClassId, const
     memcpy(szBuf, szRecordKey, sizeof(szRecordKey));
 
     DWORD dwError = 0;
-    if (!WalkPresentDongles(primaryId, assocClassId, secondaryId, PrintDongleMatch, NULL, &nCount,
+    if (!WalkPresentDongles(primaryId, assocClassId, secondaryId, pfnMatch, pContext, &nCount,
                             &dwError)) {
         return dwError;
     }
     *pnPresent = nCount;
 
     // Only a key that was really created or opened is written and closed.
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, szBuf, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                        NULL, &hk, &dwDisp) == ERROR_SUCCESS) {
+    *plRecord = RegCreateKeyExA(HKEY_LOCAL_MACHINE, szBuf, 0, NULL, REG_OPTION_NON_VOLATILE,
+                                KEY_WRITE, NULL, &hk, &dwDisp);
+    if (*plRecord == ERROR_SUCCESS) {
         const DWORD dwData = nCount;
-        RegSetValueExA(hk, szRecordValue, 0, REG_DWORD, (const BYTE*)&dwData, sizeof(dwData));
+        *plRecord =
+            RegSetValueExA(hk, szRecordValue, 0, REG_DWORD, (const BYTE*)&dwData, sizeof(dwData));
         RegCloseKey(hk);
     }
     return nCount;

@@ -25,6 +25,13 @@ typedef void (*DongleMatchFn)(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO
 // Prints a match as the census prints it: the identifier on its own line.
 void PrintDongleMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, void* pContext);
 
+// CountPresentDongles, with each match given to pfnMatch (PrintDongleMatch: the census's lines)
+// and the record's fate in *plRecord: ERROR_SUCCESS when written, else the error of creating or
+// opening its key, or of writing the value. The same calls, in the same order.
+DWORD CountAndRecordDongles(const char* primaryId, const char* assocClassId,
+                            const char* secondaryId, DongleMatchFn pfnMatch, void* pContext,
+                            DWORD* pnPresent, LONG* plRecord);
+
 // The census's walk and rule alone, read-only: lists the present devices and calls pfnMatch (NULL:
 // nothing) for each match, in the census's order, then stores their number in *pnCount. Writes no
 // record and prints nothing. False when the device list cannot be had: nothing called, *pnCount

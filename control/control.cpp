@@ -23,11 +23,13 @@ DongleVerdict JudgeDongleNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEn
     char buffer[cbIdBuffer];
 
     memset(buffer, 0, sizeof(buffer));
-    if (!ReadIdProperty(hDevInfo, pDid, SPDRP_HARDWAREID, buffer, NULL)) {
+    if (!ReadIdProperty(hDevInfo, pDid, SPDRP_HARDWAREID, buffer, NULL) || buffer[0] == '\0') {
         return dvNoHardwareIds;
     }
     if (!MatchesIdPrefix(buffer, szDongleId)) {
-        return LaterIdMatches(buffer, szDongleId) ? dvLaterHardwareId : dvAnotherProduct;
+        return LaterIdMatches(buffer, szDongleId)     ? dvLaterHardwareId
+               : MatchesIdPrefix(buffer, szDongleId2) ? dvSecondProduct
+                                                      : dvAnotherProduct;
     }
     const CONFIGRET crStatus = CM_Get_DevNode_Status_Ex(&status, &problem, pDid->DevInst, 0, NULL);
     if (!bEnable && crStatus != CR_SUCCESS) {

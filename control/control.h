@@ -58,6 +58,8 @@ enum DongleVerdict {
     dvSelectedByHardwareId, // enabling: not in the tree, ancestry unreadable
     dvNoHardwareIds,        // the hardware IDs cannot be read
     dvAnotherProduct,       // no hardware ID begins with the primary pattern
+    dvSecondProduct,        // the first hardware ID is the dongle's second product's, which
+                            // switching does not take (it selects by the primary pattern only)
     dvLaterHardwareId,      // a later hardware ID does, but only the first counts
     dvNotInTree,            // disabling: not in the device tree
     dvNoStatus,             // disabling: the status cannot be read
@@ -67,7 +69,10 @@ enum DongleVerdict {
     // Judged for a given class by a caller that lists devices (donglectl list): the device
     // exposes no interface of the class, or (disabling) none of them is present.
     dvNoInterfaceOfClass,
-    dvInterfaceNotPresent
+    dvInterfaceNotPresent,
+    // Judged for no class in particular (donglectl list): the device exposes no interface at
+    // all, so no interface class can select it.
+    dvNoInterface
 };
 DongleVerdict JudgeDongleNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEnable);
 

@@ -2,9 +2,15 @@
 #include "donglectl/list.h"
 
 #include "census/census.h"
+#include "donglectl/record.h"
 
 // The dongle's vendor, as its nodes' identifiers name it.
 static const char szVendorId[] = "VID_7B2E";
+// A USB device whose descriptor Windows could not read gets this identifier (the unknown
+// device Device Manager shows, USB\VID_0000&PID_0002 and its like) and problem 43
+// (CM_PROB_FAILED_POST_START): the classic dongle that "is plugged in" but not found.
+static const char szUnknownUsb[] = "USB\\VID_0000&PID_000";
+static const ULONG problemFailedPostStart = 43;
 // Where Windows keeps the interface classes that devices have registered interfaces of, one
 // subkey per class GUID.
 static const char szDeviceClasses[] = "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses";
@@ -20,6 +26,7 @@ struct NodeInfo {
     CONFIGRET crStatus;
     ULONG status;
     ULONG problem;
+    bool bHint; // an unknown USB device that failed to start: it may be the dongle
 };
 
 // True when an identifier of the multi-string in buffer (cbIdBuffer bytes) names the vendor.
@@ -119,8 +126,9 @@ static DongleVerdict JudgeForClass(HDEVINFO hDevInfo, NodeInfo* pNode, const GUI
 
 typedef void (*NodeFn)(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext);
 
-// Every node, present or not, whose identifiers name the vendor or that the census counts.
-// Returns 0, or the error when the device list cannot be had.
+// Every node, present or not, whose identifiers or instance ID name the vendor, that the census
+// counts, or that is an unknown USB device that failed to start. Returns 0, or the error when the
+// device list cannot be had.
 static DWORD ForEachListedNode(NodeFn pfn, void* pContext) {
     NodeInfo node;
     memset(&node, 0, sizeof(node));
@@ -134,21 +142,30 @@ static DWORD ForEachListedNode(NodeFn pfn, void* pContext) {
         node.bHardware = ReadIdProperty(hDevInfo, &node.did, SPDRP_HARDWAREID, node.hardware, NULL);
         node.bCompatible =
             ReadIdProperty(hDevInfo, &node.did, SPDRP_COMPATIBLEIDS, node.compatible, NULL);
-        if (!(node.bHardware && NamesVendor(node.hardware)) &&
-            !(node.bCompatible && NamesVendor(node.compatible)) &&
-            !(node.bCompatible && MatchesIdPrefix(node.compatible, szAssocClassId))) {
+        memset(node.szInstanceId, 0, sizeof(node.szInstanceId));
+        if (CM_Get_Device_IDA(node.did.DevInst, node.szInstanceId, sizeof(node.szInstanceId), 0) !=
+            CR_SUCCESS) {
+            node.szInstanceId[0] = '\0';
+        }
+        const bool bNamed =
+            (node.bHardware && NamesVendor(node.hardware)) ||
+            (node.bCompatible && NamesVendor(node.compatible)) ||
+            (node.bCompatible && MatchesIdPrefix(node.compatible, szAssocClassId)) ||
+            NamesVendor(node.szInstanceId);
+        const bool bUnknownUsb = (node.bHardware && MatchesIdPrefix(node.hardware, szUnknownUsb)) ||
+                                 MatchesIdPrefix(node.szInstanceId, szUnknownUsb);
+        if (!bNamed && !bUnknownUsb) {
             continue;
         }
         node.status = 0;
         node.problem = 0;
         node.crStatus =
             CM_Get_DevNode_Status_Ex(&node.status, &node.problem, node.did.DevInst, 0, NULL);
-        memset(node.szInstanceId, 0, sizeof(node.szInstanceId));
-        if (CM_Get_Device_IDA(node.did.DevInst, node.szInstanceId, sizeof(node.szInstanceId), 0) !=
-            CR_SUCCESS) {
-            node.szInstanceId[0] = '\0';
+        node.bHint = !bNamed && node.crStatus == CR_SUCCESS &&
+                     (node.status & DN_HAS_PROBLEM) != 0 && node.problem == problemFailedPostStart;
+        if (bNamed || node.bHint) {
+            pfn(hDevInfo, &node, pContext);
         }
-        pfn(hDevInfo, &node, pContext);
     }
     SetupDiDestroyDeviceInfoList(hDevInfo);
     return 0;
@@ -187,9 +204,10 @@ static void JudgeForCensus(const NodeInfo* pNode, CensusVerdict* pVerdict) {
     } else if (bLater) {
         pVerdict->token = "later-identifier";
         pVerdict->text = "not counted: only a later identifier names the dongle";
-    } else if (!pNode->bHardware && !pNode->bCompatible) {
+    } else if ((!pNode->bHardware || pNode->hardware[0] == '\0') &&
+               (!pNode->bCompatible || pNode->compatible[0] == '\0')) {
         pVerdict->token = "identifiers-unreadable";
-        pVerdict->text = "not counted: its identifiers cannot be read";
+        pVerdict->text = "not counted: its identifiers cannot be read, or there are none";
     } else {
         pVerdict->token = "another-product";
         pVerdict->text = "not counted: another product";
@@ -197,6 +215,37 @@ static void JudgeForCensus(const NodeInfo* pNode, CensusVerdict* pVerdict) {
 }
 
 // The node's state: a stable word, and its text.
+// What Device Manager's problem codes (CM_PROB_*) that a USB device can show mean, in a few words.
+static const struct {
+    ULONG problem;
+    const char* meaning;
+} problems[] = {
+    {1, "not configured: no driver is set up for it"},
+    {3, "its driver could not be loaded: low on memory or other resources"},
+    {10, "the device could not start"},
+    {18, "its driver has to be installed again"},
+    {19, "its configuration in the registry is incomplete or damaged"},
+    {21, "Windows is removing it"},
+    {22, "disabled"},
+    {24, "not present, not working, or without all its drivers"},
+    {28, "its driver is not installed"},
+    {31, "Windows could not load its driver"},
+    {43, "Windows stopped it after it reported a problem"},
+    {45, "not connected now (Windows remembers it from before)"},
+    {47, "prepared for safe removal, and still plugged in"},
+    {48, "its driver is blocked from starting"},
+    {52, "the signature of its driver cannot be verified"},
+};
+
+static const char* ProblemMeaning(ULONG problem) {
+    for (size_t i = 0; i < sizeof(problems) / sizeof(problems[0]); i++) {
+        if (problems[i].problem == problem) {
+            return problems[i].meaning;
+        }
+    }
+    return NULL;
+}
+
 static void StateText(const NodeInfo* pNode, const char** pToken, char* szText, size_t cch) {
     if (pNode->crStatus == CR_NO_SUCH_DEVINST) {
         *pToken = "not-present";
@@ -208,8 +257,10 @@ static void StateText(const NodeInfo* pNode, const char** pToken, char* szText, 
         *pToken = "disabled";
         (void)snprintf(szText, cch, "disabled (problem %lu)", (unsigned long)pNode->problem);
     } else if ((pNode->status & DN_HAS_PROBLEM) != 0) {
+        const char* meaning = ProblemMeaning(pNode->problem);
         *pToken = "problem";
-        (void)snprintf(szText, cch, "problem %lu", (unsigned long)pNode->problem);
+        (void)snprintf(szText, cch, "problem %lu%s%s", (unsigned long)pNode->problem,
+                       meaning != NULL ? ": " : "", meaning != NULL ? meaning : "");
     } else {
         const bool bStarted = (pNode->status & DN_STARTED) != 0;
         *pToken = bStarted ? "started" : "not-started";
@@ -221,6 +272,7 @@ struct ListContext {
     CtlOutput* pOut;
     const GUID* pClass;
     int nInterfaces; // written for the current node
+    int nNodes;      // listed so far
 };
 
 // The first identifier of a property read into buffer, or "(none)".
@@ -254,23 +306,43 @@ static void JsonVerdict(JsonWriter* pJson, const char* key, DongleVerdict verdic
     JsonString(pJson, "token", VerdictToken(verdict), 64);
     JsonString(pJson, "text", VerdictText(verdict), 128);
     JsonBool(pJson, "selected", verdict == dvSelected || verdict == dvSelectedByHardwareId);
+    JsonString(pJson, "next_step", VerdictNextStep(verdict), 128);
     JsonClose(pJson, '}');
+}
+
+// What an unknown USB device that failed to start may be, and what to try.
+static const char szHint[] =
+    "Windows could not read this USB device's descriptor (problem 43): it may be the dongle, "
+    "failing to start. Unplug it and plug it into another port, directly or through a powered "
+    "hub.";
+
+// How a verb would judge a node for no class in particular: a node that exposes no interface
+// can be selected by none.
+static DongleVerdict JudgeForAnyClass(HDEVINFO hDevInfo, NodeInfo* pNode, bool bEnable) {
+    const DongleVerdict verdict = JudgeDongleNode(hDevInfo, &pNode->did, bEnable);
+    ClassUse use = {false, false};
+    if (verdict == dvSelected || verdict == dvSelectedByHardwareId) {
+        ForEachInterface(pNode->szInstanceId, NULL, NoteInterface, &use);
+        return use.bAny ? verdict : dvNoInterface;
+    }
+    return verdict;
 }
 
 static void ListNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
     ListContext* pList = (ListContext*)pContext;
     const char* stateToken = NULL;
-    char szState[64];
+    char szState[128];
     CensusVerdict census;
     StateText(pNode, &stateToken, szState, sizeof(szState));
     JudgeForCensus(pNode, &census);
     const DongleVerdict disable = pList->pClass != NULL
                                       ? JudgeForClass(hDevInfo, pNode, pList->pClass, false)
-                                      : JudgeDongleNode(hDevInfo, &pNode->did, false);
+                                      : JudgeForAnyClass(hDevInfo, pNode, false);
     const DongleVerdict enable = pList->pClass != NULL
                                      ? JudgeForClass(hDevInfo, pNode, pList->pClass, true)
-                                     : JudgeDongleNode(hDevInfo, &pNode->did, true);
+                                     : JudgeForAnyClass(hDevInfo, pNode, true);
     pList->nInterfaces = 0;
+    pList->nNodes++;
     if (!pList->pOut->bJson) {
         printf("%s\n",
                pNode->szInstanceId[0] != '\0' ? pNode->szInstanceId : "(instance ID unreadable)");
@@ -281,6 +353,9 @@ static void ListNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
             printf("  %-14s (none)\n", "interface");
         }
         printf("  %-14s %s\n", "state", szState);
+        if (pNode->bHint) {
+            printf("  %-14s %s\n", "hint", szHint);
+        }
         printf("  %-14s %s", "census", census.text);
         for (int i = 0; census.bCounted && i < census.n; i++) {
             printf("%s%s", i == 0 ? ": " : ", ", census.patterns[i]);
@@ -305,6 +380,7 @@ static void ListNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
     JsonNumber(pJson, "status", pNode->status);
     JsonNumber(pJson, "problem", pNode->problem);
     JsonClose(pJson, '}');
+    JsonString(pJson, "hint", pNode->bHint ? szHint : NULL, sizeof(szHint));
     JsonOpen(pJson, "census", '{');
     JsonString(pJson, "token", census.token, 32);
     JsonString(pJson, "text", census.text, 128);
@@ -329,7 +405,13 @@ static void JsonPatterns(JsonWriter* pJson) {
 }
 
 int List(CtlOutput* pOut, const GUID* pInterfaceClass) {
-    ListContext list = {pOut, pInterfaceClass, 0};
+    ListContext list = {pOut, pInterfaceClass, 0, 0};
+    RecordState record;
+    DWORD nCensus = 0;
+    DWORD dwCensusError = 0;
+    ReadRecord(&record);
+    const bool bCounted = WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, NULL, NULL,
+                                             &nCensus, &dwCensusError);
     if (pOut->bJson) {
         char szGuid[40];
         if (pInterfaceClass != NULL) {
@@ -337,13 +419,26 @@ int List(CtlOutput* pOut, const GUID* pInterfaceClass) {
         }
         JsonString(&pOut->json, "interface_class", pInterfaceClass != NULL ? szGuid : NULL, 40);
         JsonPatterns(&pOut->json);
+        JsonRecord(&pOut->json, "record", &record);
+        JsonCount(&pOut->json, "census_count", bCounted, nCensus);
+        JsonBool(&pOut->json, "stale", RecordStale(&record, bCounted, nCensus));
         JsonOpen(&pOut->json, "nodes", '[');
+    } else {
+        PrintRecord(&record, bCounted, nCensus, dwCensusError);
     }
     const DWORD dwError = ForEachListedNode(ListNode, &list);
     if (pOut->bJson) {
         JsonClose(&pOut->json, ']');
     }
-    return dwError != 0 ? ListFailed(dwError) : 0;
+    if (dwError != 0) {
+        return ListFailed(dwError);
+    }
+    if (list.nNodes == 0) {
+        (void)fputs("donglectl: no device names the dongle's vendor VID_7B2E, and the census "
+                    "counts none: the dongle is not plugged in, or Windows does not list it.\n",
+                    stderr);
+    }
+    return 0;
 }
 
 struct ExplainContext {
@@ -356,9 +451,10 @@ static void ExplainNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
     ExplainContext* pExplain = (ExplainContext*)pContext;
     const DongleVerdict verdict =
         JudgeForClass(hDevInfo, pNode, &pExplain->interfaceClass, pExplain->bEnable);
-    (void)fprintf(stderr, "donglectl: %s %s\n",
+    const char* next = VerdictNextStep(verdict);
+    (void)fprintf(stderr, "donglectl: %s %s%s%s\n",
                   pNode->szInstanceId[0] != '\0' ? pNode->szInstanceId : "(instance ID unreadable)",
-                  VerdictText(verdict));
+                  VerdictText(verdict), next != NULL ? "; " : "", next != NULL ? next : "");
     pExplain->nNodes++;
 }
 
@@ -409,5 +505,9 @@ int Status(CtlOutput* pOut) {
     JsonClose(pJson, ']');
     JsonCount(pJson, "count", bWalked, nCensus);
     JsonClose(pJson, '}');
+    RecordState record;
+    ReadRecord(&record);
+    JsonRecord(pJson, "record", &record);
+    JsonBool(pJson, "stale", RecordStale(&record, bWalked, nCensus));
     return bWalked ? 0 : ListFailed(dwError);
 }

@@ -5,6 +5,7 @@
 // share (shared.cpp) and the JSON writer (json.cpp).
 #include "donglectl/journal.h"
 #include "donglectl/list.h"
+#include "donglectl/record.h"
 #include "donglectl/shared.h"
 #include "donglectl/switch.h"
 #include "donglectl/wait.h"
@@ -17,6 +18,7 @@ static const char szHelp[] =
     "\n"
     "usage: donglectl status [--json]\n"
     "       donglectl list [{interface-class-GUID}] [--json]\n"
+    "       donglectl census [--json]\n"
     "       donglectl disable|enable|reset {interface-class-GUID} [--json]\n"
     "       donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
     "       donglectl --version [--json]\n"
@@ -26,7 +28,10 @@ static const char szHelp[] =
     "           USB\\VID_7B2E&PID_2F40...) whose status can be read, and those disabled\n"
     "  list     prints each node whose IDs name the vendor VID_7B2E, or that the census\n"
     "           counts: its IDs, interfaces, state, whether the census counts it, and\n"
-    "           whether disable and enable would select it (for the class given), or why not\n"
+    "           whether disable and enable would select it (for the class given), or why not;\n"
+    "           first, the census's record beside the census's count now\n"
+    "  census   takes the census as donglecensus.exe does: its lines, its record, its exit\n"
+    "           status; says when the record could not be written\n"
     "  disable  disables the dongle nodes exposing an interface of the class: one line\n"
     "           per node with what holds, then \"disabled N\"\n"
     "  enable   enables them again, unplugged ones included; then \"enabled N\"\n"
@@ -57,7 +62,15 @@ static const struct {
              "census counts: its instance ID, first hardware and compatible ID, the interface\n"
              "classes it exposes, its state, the census's verdict, and whether disable and\n"
              "enable would select it, or why not. Given a class, disable and enable are judged\n"
-             "for that class (a dry run). Writes nothing.\n"},
+             "for that class (a dry run). First it shows the census's record (DonglePlugedIn)\n"
+             "beside the census's count now, and says when the record is stale. Writes\n"
+             "nothing.\n"},
+    {"census", "usage: donglectl census [--json]\n"
+               "Takes the census exactly as donglecensus.exe does: prints each match's\n"
+               "identifier, writes the count to the record DonglePlugedIn, and exits with the\n"
+               "count (or the Windows error code when the device list cannot be had). Says on\n"
+               "standard error when the record could not be written, and why (administrator\n"
+               "rights are needed). With --json, the matches and the record before and after.\n"},
     {"disable", "usage: donglectl disable {interface-class-GUID} [--json]\n"
                 "Disables the dongle nodes that expose an interface of the class (see \"donglectl\n"
                 "list\" for the class GUIDs). Pauses 2 s before each node. Prints one line per\n"
@@ -86,7 +99,7 @@ static const struct {
              "the Windows error code.\n"},
 };
 
-#define THE_VERBS "the verbs are status, list, disable, enable, reset and wait"
+#define THE_VERBS "the verbs are status, list, census, disable, enable, reset and wait"
 // The longest --timeout, in seconds: its milliseconds stay below INFINITE.
 static const DWORD dwMaxTimeoutSeconds = 4294967;
 
@@ -153,7 +166,8 @@ static bool IsHelp(const char* arg) {
     return i < sizeof(spellings) / sizeof(spellings[0]);
 }
 
-static const char* const verbs[] = {"status", "list", "disable", "enable", "reset", "wait"};
+static const char* const verbs[] = {"status", "list",  "census", "disable",
+                                    "enable", "reset", "wait"};
 
 // The verb's own spelling, or NULL for a word that is no verb.
 static const char* KnownVerb(const char* arg) {
@@ -167,10 +181,7 @@ static const char* KnownVerb(const char* arg) {
 static int Help(CtlOutput* pOut, const char* arg) {
     const char* verb = arg != NULL ? KnownVerb(arg) : NULL;
     if (arg != NULL && verb == NULL && !IsHelp(arg)) {
-        return UsageError(pOut,
-                          "no help for '%s'; the verbs are status, list, disable, enable, "
-                          "reset and wait",
-                          arg);
+        return UsageError(pOut, "no help for '%s'; " THE_VERBS, arg);
     }
     if (pOut->bJson) {
         return UsageError(pOut, "help is text; it does not take '--json'");
@@ -242,7 +253,7 @@ static int WaitVerb(CtlOutput* pOut, int argc, char** argv) {
 // The arguments of status, list and the switching verbs: at most one interface class GUID, for
 // the verbs that take one.
 static int DeviceVerb(CtlOutput* pOut, const char* verb, int argc, char** argv) {
-    const bool bStatus = strcmp(verb, "status") == 0;
+    const bool bStatus = strcmp(verb, "status") == 0 || strcmp(verb, "census") == 0;
     const bool bList = strcmp(verb, "list") == 0;
     const char* guidText = NULL;
     for (int i = 0; i < argc; i++) {
@@ -266,6 +277,9 @@ static int DeviceVerb(CtlOutput* pOut, const char* verb, int argc, char** argv) 
         return UsageError(pOut, "'%s' needs an interface class GUID", verb);
     }
     StartDocument(pOut, verb);
+    if (strcmp(verb, "census") == 0) {
+        return Census(pOut);
+    }
     if (bStatus) {
         return Status(pOut);
     }

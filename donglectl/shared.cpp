@@ -20,15 +20,6 @@ DWORD LastErrorOrGeneric() {
     return dwError != 0 ? dwError : (DWORD)ERROR_GEN_FAILURE;
 }
 
-void SystemText(DWORD dwError, char* szText, size_t cchText) {
-    DWORD cch = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                               dwError, 0, szText, (DWORD)cchText, NULL);
-    while (cch > 0 && (szText[cch - 1] == '\r' || szText[cch - 1] == '\n')) {
-        cch--;
-    }
-    szText[cch < cchText ? cch : 0] = '\0';
-}
-
 void FormatError(DWORD dwError, char* szText, size_t cchText) {
     char szMessage[200];
     SystemText(dwError, szMessage, sizeof(szMessage));
@@ -36,48 +27,73 @@ void FormatError(DWORD dwError, char* szText, size_t cchText) {
                    szMessage[0] != '\0' ? " " : "", (unsigned long)dwError);
 }
 
-// The codes a run can pass through: from the device list, the installer, the registry.
+// The codes a run can pass through: from the device list, the installer, the registry. The
+// Setup API's own codes (0xE000xxxx) have no text in the system's message table: theirs, from
+// the meaning setupapi.h and Microsoft's pages give each.
 static const struct {
     DWORD code;
     const char* name;
+    const char* text; // NULL: the system has one
 } errorNames[] = {
-    {2, "ERROR_FILE_NOT_FOUND"},
-    {5, "ERROR_ACCESS_DENIED"},
-    {6, "ERROR_INVALID_HANDLE"},
-    {8, "ERROR_NOT_ENOUGH_MEMORY"},
-    {13, "ERROR_INVALID_DATA"},
-    {31, "ERROR_GEN_FAILURE"},
-    {87, "ERROR_INVALID_PARAMETER"},
-    {122, "ERROR_INSUFFICIENT_BUFFER"},
-    {259, "ERROR_NO_MORE_ITEMS"},
-    {740, "ERROR_ELEVATION_REQUIRED"},
-    {1168, "ERROR_NOT_FOUND"},
-    {1223, "ERROR_CANCELLED"},
-    {1460, "ERROR_TIMEOUT"},
-    {1784, "ERROR_INVALID_USER_BUFFER"},
-    {3010, "ERROR_SUCCESS_REBOOT_REQUIRED"},
-    {0xE0000200, "ERROR_NO_ASSOCIATED_CLASS"},
-    {0xE0000206, "ERROR_INVALID_CLASS"},
-    {0xE0000209, "ERROR_INVALID_REG_PROPERTY"},
-    {0xE000020B, "ERROR_NO_SUCH_DEVINST"},
-    {0xE000020D, "ERROR_INVALID_CLASS_INSTALLER"},
-    {0xE000020E, "ERROR_DI_DO_DEFAULT"},
-    {0xE0000210, "ERROR_INVALID_HWPROFILE"},
-    {0xE0000211, "ERROR_NO_DEVICE_SELECTED"},
-    {0xE0000215, "ERROR_NO_CLASSINSTALL_PARAMS"},
-    {0xE000021E, "ERROR_NO_SUCH_INTERFACE_CLASS"},
-    {0xE0000231, "ERROR_NOT_DISABLEABLE"},
-    {0xE0000232, "ERROR_CANT_REMOVE_DEVINST"},
-    {0xE0000235, "ERROR_IN_WOW64"},
+    {2, "ERROR_FILE_NOT_FOUND", NULL},
+    {5, "ERROR_ACCESS_DENIED", NULL},
+    {6, "ERROR_INVALID_HANDLE", NULL},
+    {8, "ERROR_NOT_ENOUGH_MEMORY", NULL},
+    {13, "ERROR_INVALID_DATA", NULL},
+    {29, "ERROR_WRITE_FAULT", NULL},
+    {31, "ERROR_GEN_FAILURE", NULL},
+    {87, "ERROR_INVALID_PARAMETER", NULL},
+    {122, "ERROR_INSUFFICIENT_BUFFER", NULL},
+    {259, "ERROR_NO_MORE_ITEMS", NULL},
+    {740, "ERROR_ELEVATION_REQUIRED", NULL},
+    {1168, "ERROR_NOT_FOUND", NULL},
+    {1223, "ERROR_CANCELLED", NULL},
+    {1460, "ERROR_TIMEOUT", NULL},
+    {1784, "ERROR_INVALID_USER_BUFFER", NULL},
+    {3010, "ERROR_SUCCESS_REBOOT_REQUIRED", NULL},
+    {0xE0000200, "ERROR_NO_ASSOCIATED_CLASS", "The device has no setup class."},
+    {0xE0000206, "ERROR_INVALID_CLASS", "The device's setup class is not valid."},
+    {0xE0000209, "ERROR_INVALID_REG_PROPERTY", "The device property is not valid."},
+    {0xE000020B, "ERROR_NO_SUCH_DEVINST", "The device is not in the device tree (unplugged?)."},
+    {0xE000020D, "ERROR_INVALID_CLASS_INSTALLER",
+     "The device's class installer is not valid or failed."},
+    {0xE000020E, "ERROR_DI_DO_DEFAULT", "The class installer left the change to the default."},
+    {0xE0000210, "ERROR_INVALID_HWPROFILE", "The hardware profile is not valid."},
+    {0xE0000211, "ERROR_NO_DEVICE_SELECTED", "No device was selected for the change."},
+    {0xE0000215, "ERROR_NO_CLASSINSTALL_PARAMS", "The change was asked without its parameters."},
+    {0xE000021E, "ERROR_NO_SUCH_INTERFACE_CLASS", "The interface class is not known."},
+    {0xE0000231, "ERROR_NOT_DISABLEABLE",
+     "Windows does not let this device be disabled (it is needed to start the system)."},
+    {0xE0000232, "ERROR_CANT_REMOVE_DEVINST", "The device cannot be removed."},
+    {0xE0000235, "ERROR_IN_WOW64",
+     "A 32-bit program cannot change devices on 64-bit Windows (or on Windows on ARM)."},
 };
 
-const char* ErrorName(DWORD dwError) {
-    for (size_t i = 0; i < sizeof(errorNames) / sizeof(errorNames[0]); i++) {
-        if (errorNames[i].code == dwError) {
-            return errorNames[i].name;
-        }
+static size_t ErrorEntry(DWORD dwError) {
+    size_t i = 0;
+    while (i < sizeof(errorNames) / sizeof(errorNames[0]) && errorNames[i].code != dwError) {
+        i++;
     }
-    return NULL;
+    return i;
+}
+
+const char* ErrorName(DWORD dwError) {
+    const size_t i = ErrorEntry(dwError);
+    return i < sizeof(errorNames) / sizeof(errorNames[0]) ? errorNames[i].name : NULL;
+}
+
+void SystemText(DWORD dwError, char* szText, size_t cchText) {
+    DWORD cch = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                               dwError, 0, szText, (DWORD)cchText, NULL);
+    while (cch > 0 && (szText[cch - 1] == '\r' || szText[cch - 1] == '\n')) {
+        cch--;
+    }
+    szText[cch < cchText ? cch : 0] = '\0';
+    const size_t i = ErrorEntry(dwError);
+    if (szText[0] == '\0' && i < sizeof(errorNames) / sizeof(errorNames[0]) &&
+        errorNames[i].text != NULL) {
+        (void)snprintf(szText, cchText, "%s", errorNames[i].text);
+    }
 }
 
 void JsonError(JsonWriter* pJson, const char* key, DWORD dwError, const char* ownWord,
@@ -137,7 +153,8 @@ int EndRun(CtlOutput* pOut, int status) {
         }
         JsonSigned(&pOut->json, "exit", (long)(LONG)(DWORD)status);
         JsonString(&pOut->json, "exit_hex", szHex, sizeof(szHex));
-        JsonError(&pOut->json, "error", (DWORD)status, pOut->ownWord, pOut->szMessage);
+        JsonError(&pOut->json, "error", pOut->bCountExit ? 0 : (DWORD)status, pOut->ownWord,
+                  pOut->szMessage);
         JsonFinish(&pOut->json);
     }
     if (fflush(stdout) != 0 || ferror(stdout) != 0) {
@@ -169,30 +186,47 @@ void FormatGuid(const GUID* pGuid, char* szText, size_t cchText) {
                    pGuid->Data4[5], pGuid->Data4[6], pGuid->Data4[7]);
 }
 
+// Each verdict's stable word, its text, and for a node passed over the next step to take.
 static const struct {
     DongleVerdict verdict;
     const char* token;
     const char* text;
+    const char* next;
 } verdicts[] = {
-    {dvSelected, "selected", "selected"},
+    {dvSelected, "selected", "selected", NULL},
     {dvSelectedByHardwareId, "selected-by-hardware-id",
-     "selected: not present, known by its first hardware ID"},
-    {dvNoDevice, "no-device", "passed over: the interface's device cannot be had"},
-    {dvNoHardwareIds, "no-hardware-ids", "passed over: the hardware IDs cannot be read"},
-    {dvAnotherProduct, "another-product", "passed over: another product"},
+     "selected: not present, known by its first hardware ID", NULL},
+    {dvNoDevice, "no-device", "passed over: the interface's device cannot be had",
+     "run the verb again; if it stays, restart Windows"},
+    {dvNoHardwareIds, "no-hardware-ids", "passed over: the hardware IDs cannot be read",
+     "unplug the dongle and plug it in again"},
+    {dvAnotherProduct, "another-product", "passed over: another product", NULL},
+    {dvSecondProduct, "second-product",
+     "passed over: the dongle's second product (USB\\VID_7B2E&PID_0B74), which switching does "
+     "not take: only the first product's nodes are switched",
+     "switch it with Device Manager if it must be"},
     {dvLaterHardwareId, "later-hardware-id",
-     "passed over: only a later hardware ID names the dongle"},
-    {dvNotInTree, "not-present", "passed over: not present"},
-    {dvNoStatus, "no-status", "passed over: the status cannot be read"},
-    {dvNoAncestry, "no-ancestry", "passed over: the parent or grandparent cannot be had"},
+     "passed over: only a later hardware ID names the dongle", NULL},
+    {dvNotInTree, "not-present", "passed over: not present", "plug the dongle in"},
+    {dvNoStatus, "no-status", "passed over: the status cannot be read",
+     "run the verb again; if it stays, unplug the dongle and plug it in again"},
+    {dvNoAncestry, "no-ancestry", "passed over: the parent or grandparent cannot be had",
+     "plug the dongle into another port, directly rather than through a hub"},
     {dvNoGrandparentId, "no-grandparent-id",
-     "passed over: the grandparent's instance ID cannot be read"},
+     "passed over: the grandparent's instance ID cannot be read",
+     "plug the dongle into another port, directly rather than through a hub"},
     {dvShortGrandparentId, "short-grandparent-id",
-     "passed over: the grandparent's instance ID is shorter than 6 characters"},
+     "passed over: the grandparent's instance ID is shorter than 6 characters",
+     "plug the dongle into another port, directly rather than through a hub"},
     {dvNoInterfaceOfClass, "no-interface-of-class",
-     "passed over: it exposes no interface of the class"},
+     "passed over: it exposes no interface of the class",
+     "give one of the interface classes that \"donglectl list\" shows on the node"},
     {dvInterfaceNotPresent, "interface-not-present",
-     "passed over: its interface of the class is not present"},
+     "passed over: its interface of the class is not present",
+     "enable it first: it is disabled, or its driver has not started"},
+    {dvNoInterface, "no-interface",
+     "passed over: it exposes no device interface, so no interface class can select it",
+     "switch it through its parent device's class, or with Device Manager"},
 };
 
 // The entry of the table for a verdict; the last one for a verdict it lacks.
@@ -211,6 +245,10 @@ const char* VerdictToken(DongleVerdict verdict) {
 
 const char* VerdictText(DongleVerdict verdict) {
     return verdicts[VerdictEntry(verdict)].text;
+}
+
+const char* VerdictNextStep(DongleVerdict verdict) {
+    return verdicts[VerdictEntry(verdict)].next;
 }
 
 // Asked to stop by the console. Set by the handler, which Windows runs on a thread of its own,

@@ -23,6 +23,7 @@ struct CtlOutput {
     JsonWriter json;
     const char* ownWord; // donglectl's word for its own status ("usage", ...); NULL: none
     char szMessage[320]; // what it said on standard error for it
+    bool bCountExit;     // the exit status is a count (census), not an error
 };
 
 // Records the exit status as donglectl's own, under word, with its text, for the JSON document.
@@ -33,7 +34,8 @@ int OwnStatus(CtlOutput* pOut, DWORD status, const char* word, const char* messa
 
 // GetLastError(), or ERROR_GEN_FAILURE where a failed call left none.
 DWORD LastErrorOrGeneric();
-// The system's text for an error, without its line end; empty where the system has none.
+// The system's text for an error, without its line end; for a Setup API code, which has none
+// there, donglectl's own; empty for any other code without one.
 void SystemText(DWORD dwError, char* szText, size_t cchText);
 // The system's text for an error and its code, "Access is denied. (error 0x00000005)", or the
 // code alone where the system has no text for it.
@@ -68,6 +70,8 @@ int EndRun(CtlOutput* pOut, int status);
 // Stable words for verdicts and outcomes (the JSON form), and their texts.
 const char* VerdictToken(DongleVerdict verdict);
 const char* VerdictText(DongleVerdict verdict);
+// The next step for a node passed over, one line; NULL where there is none to take.
+const char* VerdictNextStep(DongleVerdict verdict);
 
 // Ctrl+C, Ctrl+Break and closing the console: asked to stop (a handler installed by
 // WatchConsoleEvents sets it).

@@ -250,13 +250,10 @@ static int ExitStatus(CtlOutput* pOut, const PassContext* pPasses, int nPasses) 
     return nSelected == 0 ? (int)dwNothingSelected : 0;
 }
 
-int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
-    char szGuid[40];
-    FormatGuid(&interfaceClass, szGuid, sizeof(szGuid));
-    if (pOut->bJson) {
-        JsonString(&pOut->json, "interface_class", szGuid, sizeof(szGuid));
-        JsonOpen(&pOut->json, "passes", '[');
-    }
+// The refusals, then the passes; returns the exit status, the nodes that hold only from the next
+// restart in *pnRestart.
+static int RunPasses(CtlOutput* pOut, const char* verb, GUID interfaceClass, const char* szGuid,
+                     int* pnRestart) {
     int refusal = RefuseOnArm64(pOut);
     if (refusal == 0) {
         refusal = RefuseInWow64(pOut);
@@ -296,12 +293,37 @@ int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
             ClearJournal(szGuid);
         }
     }
+    for (int i = 0; i < nPasses; i++) {
+        *pnRestart += passes[i].nRestart;
+    }
     if (bFailed) {
         return ListFailed(dwError);
     }
     const int status = ExitStatus(pOut, passes, nPasses);
     if (status == (int)dwNothingSelected) {
         ExplainNothingSelected(pOut, interfaceClass, verb);
+    }
+    return status;
+}
+
+int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
+    char szGuid[40];
+    int nRestart = 0;
+    FormatGuid(&interfaceClass, szGuid, sizeof(szGuid));
+    if (pOut->bJson) {
+        JsonString(&pOut->json, "interface_class", szGuid, sizeof(szGuid));
+        JsonOpen(&pOut->json, "passes", '[');
+    }
+    const int status = RunPasses(pOut, verb, interfaceClass, szGuid, &nRestart);
+    if (pOut->bJson) {
+        JsonClose(&pOut->json, ']');
+        JsonBool(&pOut->json, "restart_needed", nRestart > 0);
+    }
+    if (nRestart > 0) {
+        (void)fprintf(stderr,
+                      "donglectl: restart Windows to finish: %d node%s hold%s the asked state "
+                      "only from the next restart.\n",
+                      nRestart, nRestart == 1 ? "" : "s", nRestart == 1 ? "s" : "");
     }
     return status;
 }

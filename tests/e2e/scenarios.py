@@ -15,13 +15,14 @@ SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-dev
                   "not-disableable", "readings", "installer-refuses", "arm64", "hide-proc",
                   "unplug-at", "console-event", "disabled", "on-hub", "rights-unknown",
                   "installer-ms", "not-disableable-written", "profile-key-missing",
-                  "children-return"}
+                  "children-return", "status-fails", "problem", "problem-bit"}
 DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
                 "hardware-unterminated", "compatible-unterminated", "interface",
                 "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
                 "times", "parent", "installer-fails", "defers-changes", "vetoes",
                 "fails-after-writing", "not-disableable", "disabled", "on-hub",
-                "not-disableable-written", "profile-key-missing"}
+                "not-disableable-written", "profile-key-missing", "status-fails", "problem",
+                "problem-bit"}
 # How the class installer treats a change of a node that is not in the tree (the documentation
 # does not say): every switching scenario runs under each reading unless it names some.
 READINGS = ["made", "written-failed", "refused"]
@@ -93,6 +94,9 @@ class Device:
         self.disabled = False  # its own global disable setting is set
         self.disable_refusal_writes = False  # not disableable, in ReactOS's order
         self.profile_key_missing = False
+        self.status_error = 0  # the status read fails with this CONFIGRET
+        self.problem = 0  # the problem number its status reports
+        self.problem_bit = False  # with DN_HAS_PROBLEM
 
 
 class Scenario:
@@ -216,6 +220,11 @@ def parse_line(cur, word, rest):
         dev.disable_refusal_writes = word == "not-disableable-written"
     elif word == "profile-key-missing":
         dev.profile_key_missing = True
+    elif word == "status-fails":
+        dev.status_error = number(rest, word)
+    elif word in ("problem", "problem-bit"):
+        dev.problem = number(rest, word)
+        dev.problem_bit = word == "problem-bit"
     elif word == "installer-ms":
         cur.installer_ms = number(rest, word)
     elif word == "children-return":
@@ -381,7 +390,8 @@ def to_json(sc):
             "vetoes": [{"state": st, "scope": sp} for st, sp in d.vetoes],
             "disableable": d.disableable, "disabled": d.disabled,
             "disable_refusal_writes": d.disable_refusal_writes,
-            "profile_key_missing": d.profile_key_missing,
+            "profile_key_missing": d.profile_key_missing, "status_error": d.status_error,
+            "problem": d.problem, "problem_bit": d.problem_bit,
         } for d in sc.devices],
         "expect": sc.expect, "result": sc.result or 0, "record": sc.record or "",
         "run": sc.run, "command": sc.command, "exit": sc.exit, "stderr": sc.stderr,

@@ -160,6 +160,10 @@ def check(prefix, programs, sc, set_value_exe=None):
             failures.append(f"stderr {err!r}, wanted {crlf_lines(sc.stderr, sc.codepage)!r}")
         if status != sc.exit % 256:
             failures.append(f"exit status {status}, wanted {sc.exit % 256}")
+        if sc.record is not None:
+            record = prefix.read_record()
+            if record != (None if sc.record == "absent" else int(sc.record)):
+                failures.append(f"record {record}, wanted {sc.record}")
         return failures
     r = prefix.wine([programs["census"]], codepage=sc.codepage)
     failures = []

@@ -154,6 +154,11 @@ Scenario FromJson(const nlohmann::json& j) {
         dev.disabledGlobal = d.at("disabled");
         dev.disableRefusalWrites = d.at("disable_refusal_writes");
         dev.profileKeyMissing = d.at("profile_key_missing");
+        dev.failStatus = d.at("status_error");
+        dev.problem = d.at("problem");
+        if (d.at("problem_bit").get<bool>()) {
+            dev.status |= DN_HAS_PROBLEM;
+        }
         dev.installerMs = j.at("installer_ms");
         sc.devices.push_back(dev);
     }
