@@ -48,15 +48,23 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     return ERROR_SUCCESS;
 }
 
+// The open key a handle names, when it was opened with the access a call needs: ERROR_SUCCESS,
+// ERROR_INVALID_HANDLE (counted as a bad handle use) or ERROR_ACCESS_DENIED.
+static LONG OpenedKey(HKEY hKey, REGSAM needed, sim::OpenKey** ppKey) {
+    *ppKey = sim::FindKey(hKey);
+    if (*ppKey == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return ((*ppKey)->access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                     DWORD cbData) {
     sim::Call();
-    sim::OpenKey* key = sim::FindKey(hKey);
-    if (key == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((key->access & KEY_SET_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
+    sim::OpenKey* key = nullptr;
+    const LONG opened = OpenedKey(hKey, KEY_SET_VALUE, &key);
+    if (opened != ERROR_SUCCESS) {
+        return opened;
     }
     if (Reserved != 0 || (lpData == nullptr && cbData != 0)) {
         return ERROR_INVALID_PARAMETER;
@@ -71,12 +79,10 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     sim::Call();
-    sim::OpenKey* key = sim::FindKey(hKey);
-    if (key == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((key->access & KEY_SET_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
+    sim::OpenKey* key = nullptr;
+    const LONG opened = OpenedKey(hKey, KEY_SET_VALUE, &key);
+    if (opened != ERROR_SUCCESS) {
+        return opened;
     }
     const std::string name = sim::Upper(lpValueName ? lpValueName : "");
     auto& values = St().keys[key->path].values;
