@@ -74,7 +74,8 @@ def unavailable(arch):
     tests instead of skipping them."""
     if arch == "win32" and not os.path.exists(WINE32_LOADER):
         return f"32-bit Wine is not installed ({WINE32_LOADER} is missing: tools/install-deps " \
-            "could not install wine32:i386)"
+            "installs wine32:i386 only where the kernel runs 32-bit programs, and says when it " \
+            "cannot)"
     try:
         r = subprocess.run([loader(arch), "--version"], capture_output=True, text=True,
                            stdin=subprocess.DEVNULL, timeout=60)
