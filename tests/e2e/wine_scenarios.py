@@ -44,7 +44,13 @@ def plant(prefix, sc, set_value_exe=None):
         if set_value_exe is None:
             raise RuntimeError("an unterminated list needs the set_value test program")
         data = winetest.multi_sz(prop.ids, terminated=False).hex() or "-"
-        r = prefix.wine([set_value_exe, winetest.ENUM_PATH + "\\" + instance_id, name, "7", data])
+        args = [set_value_exe, winetest.ENUM_PATH + "\\" + instance_id, name, "7", data]
+        r = prefix.wine(args)
+        if r.returncode != 0 and not r.stderr.strip():
+            # Seen once on a loaded machine, as with reg import: it fails without a word.
+            print(f"set_value failed without a message (exit {r.returncode}); trying once more",
+                  file=sys.stderr)
+            r = prefix.wine(args)
         if r.returncode != 0:
             raise RuntimeError(f"set_value failed: {r.stderr!r}")
 
