@@ -9,6 +9,7 @@
 #include "donglectl/shared.h"
 #include "donglectl/switch.h"
 #include "donglectl/wait.h"
+#include "donglectl/watch.h"
 
 #include "donglecensus_version.h"
 
@@ -21,6 +22,7 @@ static const char szHelp[] =
     "       donglectl census [--json]\n"
     "       donglectl disable|enable|reset {interface-class-GUID} [--json]\n"
     "       donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
+    "       donglectl watch [--timeout SECONDS] [--json]\n"
     "       donglectl --version [--json]\n"
     "       donglectl help [verb]     (also --help, -h, -?, /?, /h, /help, anywhere)\n"
     "\n"
@@ -37,6 +39,7 @@ static const char szHelp[] =
     "  enable   enables them again, unplugged ones included; then \"enabled N\"\n"
     "  reset    disable, then enable; Ctrl+C never stops it before the enable\n"
     "  wait     waits until the census counts the dongle (present) or not (absent)\n"
+    "  watch    prints the census's matches, then each that arrives or goes, as it happens\n"
     "\n"
     "--json, anywhere on the line: one JSON document on standard output, on every path.\n"
     "Verbs and options are not case-sensitive.\n"
@@ -92,14 +95,22 @@ static const struct {
      "disable.\n"},
     {"wait", "usage: donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
              "Waits until the census's rule counts at least one match among the present devices\n"
-             "(present, the default) or none (absent), polling every 0.5 s; prints the census's\n"
-             "lines when the dongle is present. --timeout (also --timeout=SECONDS) takes whole\n"
+             "(present, the default) or none (absent): the census is taken again whenever\n"
+             "Windows tells of a device change, and at least every 10 s (every 0.5 s where\n"
+             "Windows tells nothing); prints the census's lines when the dongle is present. "
+             "--timeout (also --timeout=SECONDS) takes whole\n"
              "seconds, 0 to 4294967 (about 49 days); without it, wait waits for ever. Writes no\n"
              "record and needs no rights. Exit status 0, 1460 (timed out), 1223 (Ctrl+C), or\n"
              "the Windows error code.\n"},
+    {"watch", "usage: donglectl watch [--timeout SECONDS] [--json]\n"
+              "Prints the census's matches, then one line per match that arrives or goes, as\n"
+              "Windows tells of device changes (and at least every 10 s): \"<UTC time> present|\n"
+              "arrived|removed <instance ID> <identifier>\". With --json, one JSON object per\n"
+              "line, the run's document last. Read-only, needs no rights. Exit status 0 at the\n"
+              "timeout, 1223 (Ctrl+C), or the Windows error code.\n"},
 };
 
-#define THE_VERBS "the verbs are status, list, census, disable, enable, reset and wait"
+#define THE_VERBS "the verbs are status, list, census, disable, enable, reset, wait and watch"
 // The longest --timeout, in seconds: its milliseconds stay below INFINITE.
 static const DWORD dwMaxTimeoutSeconds = 4294967;
 
@@ -167,7 +178,7 @@ static bool IsHelp(const char* arg) {
 }
 
 static const char* const verbs[] = {"status", "list",  "census", "disable",
-                                    "enable", "reset", "wait"};
+                                    "enable", "reset", "wait",   "watch"};
 
 // The verb's own spelling, or NULL for a word that is no verb.
 static const char* KnownVerb(const char* arg) {
@@ -215,15 +226,17 @@ static int ReadTimeout(CtlOutput* pOut, const char* text, DWORD* pdwMs) {
     return 0;
 }
 
-// wait's arguments: present or absent, --timeout SECONDS or --timeout=SECONDS, each once.
-static int WaitVerb(CtlOutput* pOut, int argc, char** argv) {
+// wait's arguments: present or absent, --timeout SECONDS or --timeout=SECONDS, each once;
+// watch's: --timeout alone.
+static int WaitVerb(CtlOutput* pOut, const char* verb, int argc, char** argv) {
+    const bool bWatch = strcmp(verb, "watch") == 0;
     const char* state = NULL;
     bool bTimeout = false;
     DWORD dwTimeoutMs = INFINITE;
     for (int i = 0; i < argc; i++) {
         const char* arg = argv[i];
         const bool bPresent = _stricmp(arg, "present") == 0;
-        if (bPresent || _stricmp(arg, "absent") == 0) {
+        if (!bWatch && (bPresent || _stricmp(arg, "absent") == 0)) {
             if (state != NULL) {
                 return UsageError(pOut, "'%s' after '%s': wait for one state", arg, state);
             }
@@ -232,7 +245,7 @@ static int WaitVerb(CtlOutput* pOut, int argc, char** argv) {
         }
         const bool bSeparate = _stricmp(arg, "--timeout") == 0;
         if (!bSeparate && _strnicmp(arg, "--timeout=", 10) != 0) {
-            return UsageError(pOut, "'wait' does not take '%s'", arg);
+            return UsageError(pOut, "'%s' does not take '%s'", verb, arg);
         }
         if (bTimeout) {
             return UsageError(pOut, "'--timeout' is given twice");
@@ -245,6 +258,9 @@ static int WaitVerb(CtlOutput* pOut, int argc, char** argv) {
         if (status != 0) {
             return status;
         }
+    }
+    if (bWatch) {
+        return Watch(pOut, dwTimeoutMs); // its document comes after its event lines
     }
     StartDocument(pOut, "wait");
     return Wait(pOut, state == NULL || strcmp(state, "present") == 0, dwTimeoutMs);
@@ -337,8 +353,8 @@ static int Run(CtlOutput* pOut, int argc, char** argv, const char** pVerb) {
     if (*pVerb == NULL) {
         return UsageError(pOut, "unknown verb '%s'; " THE_VERBS, args[0]);
     }
-    if (strcmp(*pVerb, "wait") == 0) {
-        return WaitVerb(pOut, nArgs - 1, args + 1);
+    if (strcmp(*pVerb, "wait") == 0 || strcmp(*pVerb, "watch") == 0) {
+        return WaitVerb(pOut, *pVerb, nArgs - 1, args + 1);
     }
     return DeviceVerb(pOut, *pVerb, nArgs - 1, args + 1);
 }

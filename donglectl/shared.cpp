@@ -282,6 +282,10 @@ void WatchConsoleEvents() {
     (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+HANDLE StopEvent() {
+    return hStopAsked;
+}
+
 bool PauseUnlessStopped(DWORD dwMilliseconds) {
     if (hStopAsked == NULL || WaitForSingleObject(hStopAsked, dwMilliseconds) == WAIT_FAILED) {
         Sleep(dwMilliseconds);

@@ -77,6 +77,8 @@ const char* VerdictNextStep(DongleVerdict verdict);
 // WatchConsoleEvents sets it).
 void WatchConsoleEvents();
 bool StopAsked();
+// The event a stop asked for signals (NULL where it could not be made).
+HANDLE StopEvent();
 // Pauses dwMilliseconds, ending early when a stop is asked; true when none is.
 bool PauseUnlessStopped(DWORD dwMilliseconds);
 // The verb has stopped: a handler holding the process may let it end. Returns status.

@@ -1,15 +1,14 @@
-// donglectl wait: polls the census's rule, read-only, until the dongle is there (or gone).
+// donglectl wait: the census's rule, read-only, taken again whenever Windows tells of a device
+// change (and at least every 10 s), until the dongle is there (or gone).
 #include "donglectl/wait.h"
 
 #include "census/census.h"
+#include "donglectl/notify.h"
 
-// One device list per poll, at this interval: each poll costs what one census costs.
-static const DWORD dwPollMs = 500;
-
-// Polls until the state is reached; returns the exit status, the count of the last poll that
-// could be made in *pnCount (false in *pbCounted when none could).
-static int Poll(CtlOutput* pOut, bool bPresent, DWORD dwTimeoutMs, DWORD* pnCount,
-                bool* pbCounted) {
+// Takes the census until the state is reached; returns the exit status, the count of the last
+// census that could be taken in *pnCount (false in *pbCounted when none could).
+static int Poll(CtlOutput* pOut, DeviceChanges* pChanges, bool bPresent, DWORD dwTimeoutMs,
+                DWORD* pnCount, bool* pbCounted) {
     const DWORD dwStart = GetTickCount();
     DWORD dwError = 0;
     for (;;) {
@@ -38,8 +37,10 @@ static int Poll(CtlOutput* pOut, bool bPresent, DWORD dwTimeoutMs, DWORD* pnCoun
                            bPresent ? "absent" : "present", (unsigned long)(dwTimeoutMs / 1000));
             return OwnStatus(pOut, ERROR_TIMEOUT, "timeout", szMessage);
         }
-        const DWORD dwLeft = dwTimeoutMs == INFINITE ? dwPollMs : dwTimeoutMs - dwElapsed;
-        Sleep(dwLeft < dwPollMs ? dwLeft : dwPollMs);
+        // The census is taken again on a change, at the safety interval, and at the timeout.
+        const DWORD dwInterval = RecheckInterval(pChanges);
+        const DWORD dwLeft = dwTimeoutMs == INFINITE ? dwInterval : dwTimeoutMs - dwElapsed;
+        (void)WaitForDeviceChange(pChanges, dwLeft < dwInterval ? dwLeft : dwInterval);
         if (StopAsked()) {
             NoteOwnStatus(pOut, "cancelled", "stopped by Ctrl+C, Ctrl+Break or a closing console");
             return (int)ERROR_CANCELLED;
@@ -50,13 +51,17 @@ static int Poll(CtlOutput* pOut, bool bPresent, DWORD dwTimeoutMs, DWORD* pnCoun
 int Wait(CtlOutput* pOut, bool bPresent, DWORD dwTimeoutMs) {
     DWORD nCount = 0;
     bool bCounted = false;
+    DeviceChanges changes;
     WatchConsoleEvents();
+    WatchDeviceChanges(&changes);
     if (pOut->bJson) {
         JsonString(&pOut->json, "state", bPresent ? "present" : "absent", 8);
         JsonCount(&pOut->json, "timeout", dwTimeoutMs != INFINITE, dwTimeoutMs / 1000);
+        JsonString(&pOut->json, "mode", changes.mode, 16);
         JsonOpen(&pOut->json, "matches", '[');
     }
-    const int status = Poll(pOut, bPresent, dwTimeoutMs, &nCount, &bCounted);
+    const int status = Poll(pOut, &changes, bPresent, dwTimeoutMs, &nCount, &bCounted);
+    StopWatchingDeviceChanges(&changes);
     if (pOut->bJson) {
         JsonClose(&pOut->json, ']');
         JsonCount(&pOut->json, "count", bCounted, nCount);

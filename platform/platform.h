@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
+#include <dbt.h>
 #include <regstr.h>
 #include <mbstring.h>
 #else

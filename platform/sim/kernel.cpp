@@ -114,32 +114,9 @@ BOOL ResetEvent(HANDLE hEvent) {
     return TRUE;
 }
 
-// A pause that ends early when the event is signalled. Counted with the pauses: a console event
-// planted for it is raised halfway through, and ends it there when its handler signals the
-// event.
+// A pause that ends early when the event is signalled (see sim::WaitAny).
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
-    sim::Call();
-    std::atomic<bool>* e = EventObject(hHandle);
-    if (e == nullptr) {
-        sim::Fail(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
-    }
-    const size_t pause = St().sleeps.size();
-    St().sleeps.push_back(dwMilliseconds);
-    sim::Event("Wait " + std::to_string(dwMilliseconds));
-    if (*e) {
-        return WAIT_OBJECT_0;
-    }
-    sim::Advance(dwMilliseconds / 2);
-    auto event = St().consoleEvents.find(pause);
-    if (event != St().consoleEvents.end()) {
-        sim::RaiseConsoleEvent(event->second);
-    }
-    if (*e) {
-        return WAIT_OBJECT_0;
-    }
-    sim::Advance(dwMilliseconds - dwMilliseconds / 2);
-    return *e ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    return sim::WaitAny(1, &hHandle, dwMilliseconds, false);
 }
 
 DWORD GetTickCount(void) {

@@ -14,6 +14,7 @@ namespace {
 // The modules and the one token this platform knows of.
 char kernel32Module;
 char cfgmgr32Module;
+char exeModule;
 char currentProcess;
 // An Administrators group SID, as AllocateAndInitializeSid builds it.
 struct Sid {
@@ -190,6 +191,9 @@ HANDLE GetCurrentProcess(void) {
 
 // The modules the program finds loaded: kernel32, and cfgmgr32, which it imports.
 HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
+    if (lpModuleName == nullptr) {
+        return &exeModule;
+    }
     if (lpModuleName != nullptr &&
         (_stricmp(lpModuleName, "kernel32") == 0 || _stricmp(lpModuleName, "kernel32.dll") == 0)) {
         return &kernel32Module;
@@ -211,6 +215,12 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         }
         if (hModule == &cfgmgr32Module && strcmp(lpProcName, "CM_Get_HW_Prof_FlagsA") == 0) {
             return (FARPROC)(void (*)(void))CM_Get_HW_Prof_FlagsA;
+        }
+        if (hModule == &cfgmgr32Module && strcmp(lpProcName, "CM_Register_Notification") == 0) {
+            return (FARPROC)(void (*)(void))CM_Register_Notification;
+        }
+        if (hModule == &cfgmgr32Module && strcmp(lpProcName, "CM_Unregister_Notification") == 0) {
+            return (FARPROC)(void (*)(void))CM_Unregister_Notification;
         }
     }
     sim::Fail(127); // ERROR_PROC_NOT_FOUND

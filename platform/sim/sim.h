@@ -128,8 +128,15 @@ struct RegValue {
 
 // Milliseconds since the platform started: GetTickCount reads it, Sleep advances it.
 DWORD Now();
-// At time ms, the device is plugged in (true) or unplugged (false).
-void PlugAt(DWORD ms, const std::string& instanceId, bool plugged);
+// At time ms, the device is plugged in (true) or unplugged (false); silent: no notification
+// tells of it (one lost on the way, or a device that comes back without any).
+void PlugAt(DWORD ms, const std::string& instanceId, bool plugged, bool silent = false);
+// How device-change notifications reach the program (the documentation promises delivery, but
+// not that every change is told once): refused registrations (Windows before 8 for the
+// Configuration Manager's, Wine), every notification lost, or each told twice.
+void RefuseNotifications(bool configManager, bool window);
+void LoseNotifications(bool lost);
+void DuplicateNotifications(bool duplicated);
 // The console control event (CTRL_C_EVENT and the like) raised during the pause numbered
 // pause (counting from 0): the handlers the program installed are called, last first; when
 // none handles it, the process ends (ConsoleEnded).

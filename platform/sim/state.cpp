@@ -120,8 +120,20 @@ void ApplyPlugs() {
             continue;
         }
         d->present = it->plugged;
+        const bool silent = it->silent;
         it = plugs.erase(it);
+        if (!silent && !d->interfaces.empty()) {
+            Notify(*d, d->present);
+        }
     }
+}
+
+DWORD NextPlug() {
+    DWORD next = 0xFFFFFFFF;
+    for (const State::Plug& p : St().plugs) {
+        next = p.at > St().now && p.at < next ? p.at : next;
+    }
+    return next;
 }
 
 bool Disabled(const Device& d) {

@@ -63,6 +63,7 @@ struct State {
         DWORD at;
         std::string instanceId;
         bool plugged;
+        bool silent; // no notification tells of it
     };
     std::vector<Plug> plugs;
     std::map<size_t, DWORD> consoleEvents; // pause number -> event
@@ -78,6 +79,21 @@ struct State {
     std::vector<std::pair<std::string, std::optional<Key>>> unflushed;
     // Events (CreateEventA): signalled or not.
     std::deque<std::atomic<bool>> eventObjects;
+    // Registrations for device-change notifications: a callback (Configuration Manager) or a
+    // window; closed ones stay, so that handles are never reused.
+    struct Registration {
+        PCM_NOTIFY_CALLBACK callback;
+        void* context;
+        HWND hwnd;
+        bool open;
+    };
+    std::vector<Registration> registrations;
+    std::vector<WNDPROC> windows; // by window handle, from 1; NULL once destroyed
+    std::deque<MSG> messages;
+    bool cmNotifyRefused = false;
+    bool windowNotifyRefused = false;
+    bool notificationsLost = false;
+    bool notificationsDuplicated = false;
     std::vector<BOOL (*)(DWORD)> consoleHandlers;
     // A close, logoff or shutdown event's handlers run on a thread of their own, as on Windows;
     // the process ends when they return. Their pauses last in the program's own time: each waits
@@ -143,8 +159,17 @@ void Call();
 void Advance(DWORD ms);
 // A registry key is about to change: kept for a power cut to undo until RegFlushKey.
 void WillWrite(const std::string& path);
-// Applies the plug and unplug steps due by now.
+// Applies the plug and unplug steps due by now, telling the registrations of each.
 void ApplyPlugs();
+// The time of the next plug step after now; 0xFFFFFFFF for none.
+DWORD NextPlug();
+// Tells the registrations that a device's interfaces arrived or went.
+void Notify(const Device& d, bool arrived);
+// A wait of the program's: until one of the events is signalled (or, with bMessages, a message
+// is queued), or ms have passed on its clock, moving to each plug step on the way. Counted with
+// the pauses; a console event planted for it is raised halfway through. Returns the index of
+// the signalled event, n for a message, or WAIT_TIMEOUT.
+DWORD WaitAny(DWORD n, const HANDLE* handles, DWORD ms, bool bMessages);
 // In the device tree: plugged in, below a parent that is in the tree and not disabled.
 bool InTree(const Device& d);
 // Disabled as the node runs: by either setting, or as it ran before a change that waits for a

@@ -51,6 +51,11 @@ void Reset() {
     s.powerCut = false;
     s.unflushed.clear();
     s.eventObjects.clear();
+    s.registrations.clear();
+    s.windows.clear();
+    s.messages.clear();
+    s.cmNotifyRefused = s.windowNotifyRefused = false;
+    s.notificationsLost = s.notificationsDuplicated = false;
     s.handlerRunning = false;
     s.deviceListFailures = 0;
     s.now = 0;
@@ -122,13 +127,26 @@ long Calls() {
 DWORD Now() {
     return St().now;
 }
-void PlugAt(DWORD ms, const std::string& instanceId, bool plugged) {
-    St().plugs.push_back({ms, instanceId, plugged});
+void PlugAt(DWORD ms, const std::string& instanceId, bool plugged, bool silent) {
+    St().plugs.push_back({ms, instanceId, plugged, silent});
+}
+void RefuseNotifications(bool configManager, bool window) {
+    St().cmNotifyRefused = configManager;
+    St().windowNotifyRefused = window;
+}
+void LoseNotifications(bool lost) {
+    St().notificationsLost = lost;
+}
+void DuplicateNotifications(bool duplicated) {
+    St().notificationsDuplicated = duplicated;
 }
 void RaiseConsoleEventDuringPause(size_t pause, DWORD ctrlType) {
     St().consoleEvents[pause] = ctrlType;
 }
 void ProcessGone() {
+    St().registrations.clear();
+    St().windows.clear();
+    St().messages.clear();
     St().sets.clear();
     St().openKeys.clear();
     St().consoleHandlers.clear();

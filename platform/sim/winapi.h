@@ -63,6 +63,7 @@ typedef uint16_t WCHAR;
 #define MB_ERR_INVALID_CHARS 0x00000008
 typedef BOOL (*PHANDLER_ROUTINE)(DWORD CtrlType);
 #define WINAPI
+#define CALLBACK
 
 #define TRUE 1
 #define FALSE 0
@@ -87,6 +88,7 @@ typedef BOOL (*PHANDLER_ROUTINE)(DWORD CtrlType);
 #define ERROR_NOT_FOUND 1168L
 #define ERROR_CANCELLED 1223L
 #define ERROR_TIMEOUT 1460L
+#define ERROR_SERVICE_NOT_ACTIVE 1062L
 #define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
 #define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_NO_SUCH_DEVINST ((DWORD)0xE000020B)
@@ -249,6 +251,103 @@ typedef char* DEVINSTID_A;
 #define DN_HAS_PROBLEM 0x00000400
 #define CM_PROB_DISABLED 0x00000016
 
+// Device-change notifications: the Configuration Manager's (Windows 8 and later) and the window
+// messages of RegisterDeviceNotification (XP and later), on a message-only window.
+typedef struct HCMNOTIFICATION__* HCMNOTIFICATION;
+typedef HCMNOTIFICATION* PHCMNOTIFICATION;
+#define CM_NOTIFY_FILTER_FLAG_ALL_INTERFACE_CLASSES 0x00000001
+typedef enum _CM_NOTIFY_FILTER_TYPE {
+    CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE = 0,
+    CM_NOTIFY_FILTER_TYPE_DEVICEHANDLE,
+    CM_NOTIFY_FILTER_TYPE_DEVICEINSTANCE
+} CM_NOTIFY_FILTER_TYPE;
+typedef struct _CM_NOTIFY_FILTER {
+    DWORD cbSize;
+    DWORD Flags;
+    CM_NOTIFY_FILTER_TYPE FilterType;
+    DWORD Reserved;
+    union {
+        struct {
+            GUID ClassGuid;
+        } DeviceInterface;
+        struct {
+            HANDLE hTarget;
+        } DeviceHandle;
+        struct {
+            WCHAR InstanceId[200];
+        } DeviceInstance;
+    } u;
+} CM_NOTIFY_FILTER, *PCM_NOTIFY_FILTER;
+typedef enum _CM_NOTIFY_ACTION {
+    CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL = 0,
+    CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL
+} CM_NOTIFY_ACTION;
+typedef struct _CM_NOTIFY_EVENT_DATA {
+    CM_NOTIFY_FILTER_TYPE FilterType;
+    DWORD Reserved;
+    union {
+        struct {
+            GUID ClassGuid;
+            WCHAR SymbolicLink[1];
+        } DeviceInterface;
+    } u;
+} CM_NOTIFY_EVENT_DATA, *PCM_NOTIFY_EVENT_DATA;
+typedef DWORD (*PCM_NOTIFY_CALLBACK)(HCMNOTIFICATION hNotify, PVOID Context,
+                                     CM_NOTIFY_ACTION Action, PCM_NOTIFY_EVENT_DATA EventData,
+                                     DWORD EventDataSize);
+
+typedef uintptr_t UINT_PTR;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void* HDEVNOTIFY;
+typedef HMODULE HINSTANCE;
+typedef uint16_t ATOM;
+#define HWND_MESSAGE ((HWND)(LONG_PTR)-3)
+#define WM_DEVICECHANGE 0x0219
+#define DBT_DEVICEARRIVAL 0x8000
+#define DBT_DEVICEREMOVECOMPLETE 0x8004
+#define DBT_DEVTYP_DEVICEINTERFACE 0x00000005
+#define DEVICE_NOTIFY_WINDOW_HANDLE 0x00000000
+#define DEVICE_NOTIFY_ALL_INTERFACE_CLASSES 0x00000004
+#define PM_REMOVE 0x0001
+#define QS_ALLINPUT 0x04FF
+typedef struct tagWNDCLASSEXA {
+    UINT cbSize;
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    void* hIcon;
+    void* hCursor;
+    void* hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+    void* hIconSm;
+} WNDCLASSEXA;
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    struct {
+        LONG x, y;
+    } pt;
+} MSG;
+typedef struct _DEV_BROADCAST_DEVICEINTERFACE_A {
+    DWORD dbcc_size;
+    DWORD dbcc_devicetype;
+    DWORD dbcc_reserved;
+    GUID dbcc_classguid;
+    char dbcc_name[1];
+} DEV_BROADCAST_DEVICEINTERFACE_A;
+typedef struct _SYSTEMTIME {
+    WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+} SYSTEMTIME;
+
 extern "C" {
 DWORD GetLastError(void);
 void SetLastError(DWORD dwErrCode);
@@ -323,6 +422,24 @@ BOOL SetEvent(HANDLE hEvent);
 BOOL ResetEvent(HANDLE hEvent);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
+                             DWORD dwMilliseconds);
+DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll,
+                                DWORD dwMilliseconds, DWORD dwWakeMask);
+CONFIGRET CM_Register_Notification(PCM_NOTIFY_FILTER pFilter, PVOID pContext,
+                                   PCM_NOTIFY_CALLBACK pCallback, PHCMNOTIFICATION pNotifyContext);
+CONFIGRET CM_Unregister_Notification(HCMNOTIFICATION NotifyContext);
+ATOM RegisterClassExA(const WNDCLASSEXA* lpWndClass);
+HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X,
+                     int Y, int nWidth, int nHeight, HWND hWndParent, void* hMenu,
+                     HINSTANCE hInstance, void* lpParam);
+BOOL DestroyWindow(HWND hWnd);
+LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+HDEVNOTIFY RegisterDeviceNotificationA(HANDLE hRecipient, void* NotificationFilter, DWORD Flags);
+BOOL UnregisterDeviceNotification(HDEVNOTIFY Handle);
+BOOL PeekMessageA(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
+LRESULT DispatchMessageA(const MSG* lpMsg);
+void GetSystemTime(SYSTEMTIME* lpSystemTime);
 
 LONG InterlockedExchange(volatile LONG* Target, LONG Value);
 LONG InterlockedCompareExchange(volatile LONG* Destination, LONG Exchange, LONG Comparand);

@@ -41,9 +41,10 @@ IMPORTS = {
     "kernel32.dll": since("2000", "CreateEventA", "DeleteCriticalSection", "EnterCriticalSection",
                           "FormatMessageA", "FreeLibrary", "GetCurrentProcess", "GetLastError",
                           "GetModuleFileNameA", "GetModuleHandleA", "GetModuleHandleW",
-                          "GetProcAddress", "GetStartupInfoA", "GetTickCount",
+                          "GetProcAddress", "GetStartupInfoA", "GetSystemTime", "GetTickCount",
                           "InitializeCriticalSection", "IsDBCSLeadByte", "IsDBCSLeadByteEx",
                           "LeaveCriticalSection", "LoadLibraryA", "MultiByteToWideChar",
+                          "ResetEvent", "WaitForMultipleObjects",
                           "SetConsoleCtrlHandler", "SetEvent", "SetUnhandledExceptionFilter",
                           "Sleep", "TlsGetValue", "VirtualProtect", "VirtualQuery",
                           "WaitForSingleObject", "WideCharToMultiByte", "_fmode"),
@@ -59,6 +60,11 @@ IMPORTS = {
                         "___lc_codepage_func", "___mb_cur_max_func", "__iob_func", "_acmdln",
                         "_commode", "_fmode"),
     "rpcrt4.dll": since("2000", "UuidFromStringA"),
+    # A message-only window for RegisterDeviceNotification (HWND_MESSAGE: Windows 2000).
+    "user32.dll": since("2000", "CreateWindowExA", "DefWindowProcA", "DestroyWindow",
+                        "DispatchMessageA", "MsgWaitForMultipleObjects", "PeekMessageA",
+                        "RegisterClassExA", "RegisterDeviceNotificationA",
+                        "UnregisterDeviceNotification"),
     "setupapi.dll": since("2000", "SetupDiCallClassInstaller", "SetupDiClassNameFromGuidA",
                           "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo",
                           "SetupDiEnumDeviceInterfaces", "SetupDiGetClassDevsA",
@@ -68,10 +74,12 @@ IMPORTS = {
                           "SetupDiSetDeviceRegistryPropertyA"),
 }
 IMPORTS["kernel32.dll"]["__C_specific_handler"] = "XP"  # x64 only: exception dispatch
+# CM_Register_Notification and CM_Unregister_Notification (Windows 8 and later) are looked up.
 # Never imported, whatever a toolchain does: why.
 FORBIDDEN = {
     "CM_Set_HW_Prof_FlagsA": "reserved for system use",
     "CM_Get_HW_Prof_FlagsA": "deprecated from Windows 8 on: looked up at run time",
+    "CM_Register_Notification": "Windows 8 and later only: looked up at run time",
 }
 
 # By machine: its name, and the OS and subsystem version of the oldest Windows of that width.

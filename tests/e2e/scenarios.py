@@ -15,7 +15,8 @@ SIM_ONLY_WORDS = {"not-present", "hardware-fails", "compatible-fails", "fail-dev
                   "not-disableable", "readings", "installer-refuses", "arm64", "hide-proc",
                   "unplug-at", "console-event", "disabled", "on-hub", "rights-unknown",
                   "installer-ms", "not-disableable-written", "profile-key-missing",
-                  "children-return", "status-fails", "problem", "problem-bit"}
+                  "children-return", "status-fails", "problem", "problem-bit", "notifications",
+                  "plug-silent-at"}
 DEVICE_WORDS = {"hardware", "compatible", "hardware-sz", "compatible-sz",
                 "hardware-unterminated", "compatible-unterminated", "interface",
                 "interface-unlinked", "not-present", "hardware-fails", "compatible-fails",
@@ -134,6 +135,8 @@ class Scenario:
         self.stdout_full = False  # the command's standard output is a full disk (/dev/full)
         self.installer_ms = 1000  # how long each class-installer call takes
         self.children_return = 1
+        self.notifications = []  # refused, window, lost, duplicated
+        self.json_lines = False  # stdout is JSON Lines, the run's document last
 
 
 def arguments(text):
@@ -245,13 +248,20 @@ def parse_line(cur, word, rest):
         cur.hidden_procs.append(rest)
     elif word == "exits":
         cur.exits = [number(t, word) for t in rest.split()]
-    elif word in ("plug-at", "unplug-at"):
+    elif word in ("plug-at", "unplug-at", "plug-silent-at"):
         # A device plugged in later is not present until then (under Wine: not planted yet).
         ms, _, instance_id = rest.partition(" ")
-        cur.plugs.append((number(ms, word), instance_id, word == "plug-at"))
+        plugged = word != "unplug-at"
+        cur.plugs.append((number(ms, word), instance_id, plugged, word == "plug-silent-at"))
         for d in cur.devices:
-            if d.instance_id == instance_id and word == "plug-at":
+            if d.instance_id == instance_id and plugged:
                 d.present = False
+    elif word == "notifications":
+        cur.notifications = rest.split()
+        if any(n not in ("refused", "window", "lost", "duplicated") for n in cur.notifications):
+            raise Malformed("notifications takes refused, window, lost, duplicated")
+    elif word == "json-lines":
+        cur.json_lines = True
     elif word == "console-event":
         pause, _, event = rest.partition(" ")
         if event not in CONSOLE_EVENTS:
@@ -400,7 +410,9 @@ def to_json(sc):
         "readings": sc.readings if sc.sim_only and switches(sc) else ["made"],
         "exits": sc.exits if sc.exits is not None else [0] * len(
             [op for op in sc.run[1:] if not STEPS.match(op)]),
-        "plugs": [{"at": ms, "instance_id": i, "plugged": p} for ms, i, p in sc.plugs],
+        "plugs": [{"at": ms, "instance_id": i, "plugged": p, "silent": q}
+                  for ms, i, p, q in sc.plugs],
+        "notifications": sc.notifications, "json_lines": sc.json_lines,
         "console_events": [{"pause": p, "event": e} for p, e in sc.console_events],
         "json_names": sc.json_names,
         "json_has": [{"path": p, "value": v} for p, v in sc.json_has],

@@ -91,7 +91,7 @@ def run_donglectl(prefix, programs, sc):
         else:
             args = [programs["donglectl"], op, interface_class]
         plugs = [(ms / 1000, device_lines(prefix, d, []))
-                 for ms, instance_id, plugged in sc.plugs if plugged
+                 for ms, instance_id, plugged, _ in sc.plugs if plugged
                  for d in sc.devices if d.instance_id == instance_id]
         r = prefix.wine(args, codepage=sc.codepage, steps=[
             (at, lambda lines=lines: prefix.import_reg(lines)) for at, lines in plugs],
@@ -132,6 +132,26 @@ def json_failures(out, names, members=()):
     return failures + ([] if out.endswith(b"\r\n") else ["the JSON does not end its line"])
 
 
+def json_lines_failures(out, names, members):
+    """Standard output must be JSON Lines: event objects, each its own line, then the run's
+    document, which holds the members; the names may stand in any line."""
+    lines = out.split(b"\r\n")
+    if not out.endswith(b"\r\n") or len(lines) < 2:
+        return [f"stdout is no JSON Lines ended by a line end: {out!r}"]
+    failures, strings = [], b""
+    for line in lines[:-2]:
+        try:
+            event = json.loads(line.decode("ascii"))
+        except (UnicodeDecodeError, ValueError) as e:
+            return [f"a line is no JSON object ({e}): {line!r}"]
+        if sorted(event) != ["event", "identifier", "instance_id", "time"]:
+            failures.append(f"an event line holds {sorted(event)}")
+        strings += line
+    failures += json_failures(lines[-2] + b"\r\n", [], members)
+    names_failing = [n for n in names if json.dumps(n)[1:-1].encode() not in strings]
+    return failures + [f"no event line names {n!r}" for n in names_failing]
+
+
 def usage_failures(prefix, programs, sc):
     """Each usage line: exit 2, the message on stderr, nothing on stdout or one document."""
     failures = []
@@ -158,7 +178,9 @@ def check(prefix, programs, sc, set_value_exe=None):
         return usage_failures(prefix, programs, sc)
     if sc.run or sc.command is not None:
         status, out, err, failures = run_donglectl(prefix, programs, sc)
-        if sc.json_names is not None or sc.json_has:
+        if sc.json_lines:
+            failures += json_lines_failures(out, sc.json_names or [], sc.json_has)
+        elif sc.json_names is not None or sc.json_has:
             failures += json_failures(out, sc.json_names or [], sc.json_has)
         elif out != wanted:
             failures.append(f"stdout {out!r}, wanted {wanted!r}")

@@ -231,7 +231,20 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
             nOp++;
         }
     }
-    if (sc.json) {
+    if (sc.jsonLines) {
+        // Event objects, one a line, naming what the scenario names; the run's document last.
+        std::vector<std::string> lines = SplitLines(all.out);
+        ASSERT_FALSE(lines.empty());
+        for (size_t i = 0; i + 1 < lines.size(); i++) {
+            const nlohmann::json event = nlohmann::json::parse(lines[i]);
+            EXPECT_EQ(event.size(), 4u) << lines[i];
+            EXPECT_TRUE(event.contains("event") && event.contains("time")) << lines[i];
+        }
+        for (const std::string& n : sc.jsonNames) {
+            EXPECT_NE(all.out.find(nlohmann::json(n).dump()), std::string::npos) << n;
+        }
+        ExpectJsonDocument(lines.back() + "\n", sc.name, {}, sc.jsonHas);
+    } else if (sc.json) {
         ExpectJsonDocument(all.out, sc.name, sc.jsonNames, sc.jsonHas);
     } else {
         EXPECT_EQ(SplitLines(all.out), sc.expect);
@@ -665,6 +678,45 @@ TEST(DongleCtl, ResetEndedAnywhereLeavesTheDongleEnabledAfterRecovery) {
             }
         }
     }
+}
+
+// wait by each way Windows tells of changes: idle for ten minutes, then the dongle plugged in.
+// The device lists it takes while nothing happens, and how long after the arrival it answers.
+struct WaitFigures {
+    long idleLists;
+    DWORD answeredAfter;
+};
+WaitFigures WaitForPluggedDongle(bool configManager, bool window, bool lost) {
+    sim::Reset();
+    sim::RefuseNotifications(!configManager, !window);
+    sim::LoseNotifications(lost);
+    sim::Device& d = sim::AddDevice(kDongle);
+    d.hardwareIds = sim::MultiSz({"USB\\VID_7B2E&PID_2F40&REV_0100"});
+    d.interfaces = {kUsbDevice};
+    d.present = false;
+    const DWORD plug = 600000;
+    sim::PlugAt(plug, kDongle, true);
+    const CtlRun run = RunDongleCtl({"wait", "--timeout", "900"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "USB\\VID_7B2E&PID_2F40&REV_0100\n");
+    long lists = 0;
+    for (const std::string& e : sim::Events()) {
+        lists += e.rfind("ClassDevs", 0) == 0 ? 1 : 0;
+    }
+    return {lists - 2, sim::Now() - plug}; // less the census that found it and its lines
+}
+
+TEST(DongleCtl, WaitListsDevicesWhenWindowsTellsOfAChange) {
+    for (bool window : {false, true}) {
+        const WaitFigures told = WaitForPluggedDongle(!window, window, false);
+        EXPECT_LE(told.idleLists, 61) << window;       // ten minutes at 10 s, and the first
+        EXPECT_LE(told.answeredAfter, 200u) << window; // one census after the burst settled
+    }
+    const WaitFigures lost = WaitForPluggedDongle(true, true, true);
+    EXPECT_LE(lost.answeredAfter, 10000u); // the next census at the safety interval
+    const WaitFigures polled = WaitForPluggedDongle(false, false, false);
+    EXPECT_GE(polled.idleLists, 1200); // where nothing registers, the poll of every 0.5 s
+    EXPECT_LE(polled.answeredAfter, 500u);
 }
 
 // GUID text as Windows writes it, either case, braces optional; nothing else.

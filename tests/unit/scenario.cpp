@@ -88,6 +88,7 @@ Scenario FromJson(const nlohmann::json& j) {
     sc.readings = j.at("readings").get<std::vector<std::string>>();
     sc.exits = j.at("exits").get<std::vector<DWORD>>();
     for (const auto& p : j.at("plugs")) {
+        sc.silentPlugs.push_back(p.at("silent").get<bool>());
         sc.plugs.emplace_back(
             p.at("at").get<DWORD>(),
             std::make_pair(p.at("instance_id").get<std::string>(), p.at("plugged").get<bool>()));
@@ -106,7 +107,10 @@ Scenario FromJson(const nlohmann::json& j) {
     sc.rightsKnown = j.at("rights_known");
     sc.stdoutFull = j.at("stdout_full");
     sc.childrenReturn = (sim::ChildrenReturn)j.at("children_return").get<int>();
+    sc.notifications = j.at("notifications").get<std::vector<std::string>>();
+    sc.jsonLines = j.at("json_lines");
     sc.json = !j.at("json_names").is_null() || !sc.jsonHas.empty();
+    sc.jsonLines = j.at("json_lines");
     if (!j.at("json_names").is_null()) {
         sc.jsonNames = j.at("json_names").get<std::vector<std::string>>();
     }
@@ -199,9 +203,19 @@ void PlantScenario(const Scenario& sc) {
     for (const std::string& name : sc.hiddenProcs) {
         sim::HideProc(name);
     }
-    for (const auto& p : sc.plugs) {
-        sim::PlugAt(p.first, p.second.first, p.second.second);
+    for (size_t i = 0; i < sc.plugs.size(); i++) {
+        sim::PlugAt(sc.plugs[i].first, sc.plugs[i].second.first, sc.plugs[i].second.second,
+                    sc.silentPlugs[i]);
     }
+    auto has = [&](const char* word) {
+        return std::find(sc.notifications.begin(), sc.notifications.end(), word) !=
+               sc.notifications.end();
+    };
+    // "window": Windows before 8, where only the window messages are to be had; "refused":
+    // neither registers, as under Wine or for a service without a window station.
+    sim::RefuseNotifications(has("window") || has("refused"), has("refused"));
+    sim::LoseNotifications(has("lost"));
+    sim::DuplicateNotifications(has("duplicated"));
     for (const auto& e : sc.consoleEvents) {
         sim::RaiseConsoleEventDuringPause(e.first, e.second);
     }

@@ -50,6 +50,9 @@ struct Scenario {
     bool rightsKnown = true;
     bool stdoutFull = false; // the command's standard output is a full disk
     sim::ChildrenReturn childrenReturn = sim::ChildrenReturn::AtNextList;
+    std::vector<std::string> notifications; // refused, window, lost, duplicated
+    bool jsonLines = false;
+    std::vector<bool> silentPlugs;
 };
 
 // Reads the JSON form of a scenario file (SCENARIO_JSON_DIR/<set>.json); aborts the test
