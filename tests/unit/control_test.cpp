@@ -694,7 +694,7 @@ WaitFigures WaitForPluggedDongle(bool configManager, bool window, bool lost) {
     d.hardwareIds = sim::MultiSz({"USB\\VID_7B2E&PID_2F40&REV_0100"});
     d.interfaces = {kUsbDevice};
     d.present = false;
-    const DWORD plug = 600000;
+    const DWORD plug = 603333; // off the grid of every interval
     sim::PlugAt(plug, kDongle, true);
     const CtlRun run = RunDongleCtl({"wait", "--timeout", "900"});
     EXPECT_EQ(run.status, 0);
