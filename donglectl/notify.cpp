@@ -138,6 +138,14 @@ bool WaitForDeviceChange(DeviceChanges* pChanges, DWORD dwMs) {
     return true;
 }
 
+bool AwaitNextCensus(DeviceChanges* pChanges, DWORD dwStart, DWORD dwTimeoutMs) {
+    const DWORD dwElapsed = GetTickCount() - dwStart;
+    const DWORD dwInterval = RecheckInterval(pChanges);
+    const DWORD dwLeft = dwTimeoutMs == INFINITE ? dwInterval : dwTimeoutMs - dwElapsed;
+    (void)WaitForDeviceChange(pChanges, dwLeft < dwInterval ? dwLeft : dwInterval);
+    return !StopAsked();
+}
+
 void StopWatchingDeviceChanges(DeviceChanges* pChanges) {
     if (pChanges->hNotify != NULL) {
         const UnregisterFn pfnUnregister =

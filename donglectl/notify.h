@@ -29,5 +29,8 @@ void WatchDeviceChanges(DeviceChanges* pChanges);
 // after a change, lets the burst settle. True when a change was told.
 bool WaitForDeviceChange(DeviceChanges* pChanges, DWORD dwMs);
 void StopWatchingDeviceChanges(DeviceChanges* pChanges);
+// Waits until the next census is due: a change told, the re-check interval passed, or the
+// timeout (counted from dwStart; INFINITE: none) come. False when a stop was asked for.
+bool AwaitNextCensus(DeviceChanges* pChanges, DWORD dwStart, DWORD dwTimeoutMs);
 // The interval between two censuses while nothing is told.
 DWORD RecheckInterval(const DeviceChanges* pChanges);

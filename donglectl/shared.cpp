@@ -282,6 +282,11 @@ void WatchConsoleEvents() {
     (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+int Cancelled(CtlOutput* pOut) {
+    NoteOwnStatus(pOut, "cancelled", "stopped by Ctrl+C, Ctrl+Break or a closing console");
+    return (int)ERROR_CANCELLED;
+}
+
 HANDLE StopEvent() {
     return hStopAsked;
 }

@@ -77,6 +77,8 @@ const char* VerdictNextStep(DongleVerdict verdict);
 // WatchConsoleEvents sets it).
 void WatchConsoleEvents();
 bool StopAsked();
+// Notes the exit status of a run stopped by Ctrl+C, Ctrl+Break or a closing console; returns it.
+int Cancelled(CtlOutput* pOut);
 // The event a stop asked for signals (NULL where it could not be made).
 HANDLE StopEvent();
 // Pauses dwMilliseconds, ending early when a stop is asked; true when none is.

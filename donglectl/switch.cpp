@@ -240,8 +240,7 @@ static int ExitStatus(CtlOutput* pOut, const PassContext* pPasses, int nPasses) 
         bStopped = bStopped || pPasses[i].bStopped;
     }
     if (bStopped) {
-        NoteOwnStatus(pOut, "cancelled", "stopped by Ctrl+C, Ctrl+Break or a closing console");
-        return (int)ERROR_CANCELLED;
+        return Cancelled(pOut);
     }
     if (nRestart > 0) {
         NoteOwnStatus(pOut, "restart-needed", "some nodes hold only from the next restart");

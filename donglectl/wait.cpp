@@ -38,12 +38,8 @@ static int Poll(CtlOutput* pOut, DeviceChanges* pChanges, bool bPresent, DWORD d
             return OwnStatus(pOut, ERROR_TIMEOUT, "timeout", szMessage);
         }
         // The census is taken again on a change, at the safety interval, and at the timeout.
-        const DWORD dwInterval = RecheckInterval(pChanges);
-        const DWORD dwLeft = dwTimeoutMs == INFINITE ? dwInterval : dwTimeoutMs - dwElapsed;
-        (void)WaitForDeviceChange(pChanges, dwLeft < dwInterval ? dwLeft : dwInterval);
-        if (StopAsked()) {
-            NoteOwnStatus(pOut, "cancelled", "stopped by Ctrl+C, Ctrl+Break or a closing console");
-            return (int)ERROR_CANCELLED;
+        if (!AwaitNextCensus(pChanges, dwStart, dwTimeoutMs)) {
+            return Cancelled(pOut);
         }
     }
 }

@@ -105,12 +105,8 @@ static int WatchUntil(CtlOutput* pOut, DeviceChanges* pChanges, DWORD dwTimeoutM
         if (dwTimeoutMs != INFINITE && dwElapsed >= dwTimeoutMs) {
             return 0;
         }
-        const DWORD dwInterval = RecheckInterval(pChanges);
-        const DWORD dwLeft = dwTimeoutMs == INFINITE ? dwInterval : dwTimeoutMs - dwElapsed;
-        (void)WaitForDeviceChange(pChanges, dwLeft < dwInterval ? dwLeft : dwInterval);
-        if (StopAsked()) {
-            NoteOwnStatus(pOut, "cancelled", "stopped by Ctrl+C, Ctrl+Break or a closing console");
-            return (int)ERROR_CANCELLED;
+        if (!AwaitNextCensus(pChanges, dwStart, dwTimeoutMs)) {
+            return Cancelled(pOut);
         }
         if (!TakeSnapshot(pNow, &dwError)) {
             return ListFailed(dwError);
