@@ -11,6 +11,10 @@ static const char szVendorId[] = "VID_7B2E";
 // (CM_PROB_FAILED_POST_START): the classic dongle that "is plugged in" but not found.
 static const char szUnknownUsb[] = "USB\\VID_0000&PID_000";
 static const ULONG problemFailedPostStart = 43;
+// What list and the explanation of a switching verb say where there is no dongle node at all.
+static const char szNoNode[] =
+    "donglectl: no device names the dongle's vendor VID_7B2E, and the census counts none: the "
+    "dongle is not plugged in, or Windows does not list it.\n";
 // Where Windows keeps the interface classes that devices have registered interfaces of, one
 // subkey per class GUID.
 static const char szDeviceClasses[] = "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses";
@@ -434,9 +438,7 @@ int List(CtlOutput* pOut, const GUID* pInterfaceClass) {
         return ListFailed(dwError);
     }
     if (list.nNodes == 0) {
-        (void)fputs("donglectl: no device names the dongle's vendor VID_7B2E, and the census "
-                    "counts none: the dongle is not plugged in, or Windows does not list it.\n",
-                    stderr);
+        (void)fputs(szNoNode, stderr);
     }
     return 0;
 }
@@ -469,7 +471,7 @@ void ExplainNothingSelected(CtlOutput* pOut, GUID interfaceClass, const char* ve
     (void)fprintf(stderr, "donglectl: %s:\n", szText);
     (void)ForEachListedNode(ExplainNode, &explain);
     if (explain.nNodes == 0) {
-        (void)fputs("donglectl: no device names the dongle's vendor VID_7B2E\n", stderr);
+        (void)fputs(szNoNode, stderr);
     }
     if (SetupDiClassNameFromGuidA(&interfaceClass, szSetupClass, sizeof(szSetupClass), NULL)) {
         (void)fprintf(stderr,

@@ -87,7 +87,10 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, 
     return (HANDLE)St().eventObjects.size();
 }
 
-static std::atomic<bool>* EventObject(HANDLE hEvent) {
+} // extern "C"
+
+namespace sim {
+std::atomic<bool>* EventObject(HANDLE hEvent) {
     const size_t n = (size_t)hEvent;
     if (n == 0 || n > St().eventObjects.size()) {
         St().badHandles++;
@@ -95,9 +98,12 @@ static std::atomic<bool>* EventObject(HANDLE hEvent) {
     }
     return &St().eventObjects[n - 1];
 }
+} // namespace sim
+
+extern "C" {
 
 BOOL SetEvent(HANDLE hEvent) {
-    std::atomic<bool>* e = EventObject(hEvent);
+    std::atomic<bool>* e = sim::EventObject(hEvent);
     if (e == nullptr) {
         return sim::Fail(ERROR_INVALID_HANDLE);
     }
@@ -106,7 +112,7 @@ BOOL SetEvent(HANDLE hEvent) {
 }
 
 BOOL ResetEvent(HANDLE hEvent) {
-    std::atomic<bool>* e = EventObject(hEvent);
+    std::atomic<bool>* e = sim::EventObject(hEvent);
     if (e == nullptr) {
         return sim::Fail(ERROR_INVALID_HANDLE);
     }

@@ -54,12 +54,11 @@ DWORD WaitAny(DWORD n, const HANDLE* handles, DWORD ms, bool bMessages) {
     Call();
     auto ready = [&]() -> DWORD {
         for (DWORD i = 0; i < n; i++) {
-            const size_t k = (size_t)handles[i];
-            if (k == 0 || k > St().eventObjects.size()) {
-                St().badHandles++;
+            const std::atomic<bool>* e = EventObject(handles[i]);
+            if (e == nullptr) {
                 return WAIT_FAILED;
             }
-            if (St().eventObjects[k - 1]) {
+            if (*e) {
                 return WAIT_OBJECT_0 + i;
             }
         }

@@ -147,9 +147,11 @@ bool FindMember(HDEVINFO h, PSP_DEVINFO_DATA did, Member* member);
 // Calls the installed console handlers, last installed first, until one handles the event; when
 // none does, the process ends (ProcessEnded is thrown).
 void RaiseConsoleEvent(DWORD ctrlType);
-// Throws ProcessEnded when a console event has ended the process: called by the calls that
-// change a device, so that a program the system ended changes nothing more.
+// Throws ProcessEnded when the system has ended the process (a console event, its handler's
+// timeout): called at every platform call and clock move, so that it changes nothing more.
 void CheckAlive();
+// The event an event handle names; nullptr, counted as a bad handle use, for any other.
+std::atomic<bool>* EventObject(HANDLE hEvent);
 // The start of every platform call the program makes: counts it, and ends the process (throws
 // ProcessEnded) where the system has ended it, or where a test asked for it to end.
 void Call();
