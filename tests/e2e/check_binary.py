@@ -5,13 +5,15 @@ Windows of that width: a 32-bit x86 program keeps the optional header's OS and s
 versions at 4.0, so every Windows from XP on loads it; an x64 program asks for subsystem 5.2,
 Windows XP x64 and Server 2003 x64, the first x64 Windows. It must set DYNAMIC_BASE and
 NX_COMPAT, import only system DLLs, and only the functions listed below, each from the DLL that
-exports it on every Windows README.md promises (XP, 7, 10 and 11), never a reserved one. It must embed one empty application manifest and a version record of the
-project's version naming the file. Prints its size.
+exports it on every Windows README.md promises (XP, 7, 10 and 11), never a reserved one. It must embed one application manifest (the census's empty; donglectl's
+asking for asInvoker and naming every Windows from Vista to 11) and a version record of the
+project's version naming the file, the product and its maker. Prints its size.
 
-usage: check_binary.py EXE VERSION"""
+usage: check_binary.py EXE VERSION COMPANY"""
 
 import os
 import sys
+import xml.etree.ElementTree as ET
 
 import pefile
 
@@ -90,6 +92,11 @@ MACHINES = {
                                                       (5, 2)),
 }
 
+# The Windows donglectl's manifest names (supportedOS), from Vista to 10 and 11.
+SUPPORTED_OS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+
 RT_VERSION = pefile.RESOURCE_TYPE["RT_VERSION"]
 RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
 
@@ -156,17 +163,35 @@ def check_imports(pe):
     return failures
 
 
-def check_resources(pe, version, file_name):
+def check_manifest(manifest, file_name):
+    """The census's manifest is an empty assembly; donglectl's asks for asInvoker and names the
+    Windows it supports."""
+    try:
+        root = ET.fromstring(manifest)
+    except ET.ParseError as e:
+        return [f"the manifest is not XML: {e}"]
+    if root.tag != "{urn:schemas-microsoft-com:asm.v1}assembly":
+        return [f"the manifest's root is {root.tag}"]
+    if file_name == "donglecensus.exe":
+        return [f"the census's manifest holds {child.tag}" for child in root]
+    levels = [(e.get("level"), e.get("uiAccess")) for e in root.iter()
+              if e.tag.endswith("}requestedExecutionLevel")]
+    found = {e.get("Id") for e in root.iter() if e.tag.endswith("}supportedOS")}
+    failures = [] if levels == [("asInvoker", "false")] else [f"execution levels {levels}"]
+    if found != SUPPORTED_OS:
+        failures.append(f"supportedOS {sorted(found)}, wanted {sorted(SUPPORTED_OS)}")
+    if any(e.tag.endswith("}dependency") for e in root.iter()):
+        failures.append("the manifest names a dependency")
+    return failures
+
+
+def check_resources(pe, version, file_name, company):
     failures = []
     manifests = resources(pe, RT_MANIFEST)
     if len(manifests) != 1:
         failures.append(f"{len(manifests)} application manifests, wanted 1")
     for manifest in manifests:
-        if b"<assembly" not in manifest:
-            failures.append("the manifest holds no assembly")
-        for word in (b"dependency", b"requestedExecutionLevel", b"trustInfo"):
-            if word in manifest:
-                failures.append(f"manifest names {word.decode()}")
+        failures += check_manifest(manifest, file_name)
     if len(resources(pe, RT_VERSION)) != 1:
         failures.append("no version record")
         return failures
@@ -176,11 +201,14 @@ def check_resources(pe, version, file_name):
             for table in getattr(entry, "StringTable", []):
                 strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
     for name, value in (("OriginalFilename", file_name), ("FileVersion", version),
-                        ("ProductVersion", version)):
+                        ("ProductVersion", version), ("ProductName", "donglecensus"),
+                        ("CompanyName", company)):
         if strings.get(name) != value:
             failures.append(f"version record has {name} {strings.get(name)!r}, wanted {value!r}")
     if not strings.get("FileDescription"):
         failures.append("version record has no FileDescription")
+    if company not in strings.get("LegalCopyright", ""):
+        failures.append(f"version record's LegalCopyright does not name {company}")
     fixed = pe.VS_FIXEDFILEINFO[0]
     numbers = (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
                fixed.FileVersionLS >> 16)
@@ -190,12 +218,12 @@ def check_resources(pe, version, file_name):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.exit(__doc__)
-    exe, version = sys.argv[1:]
+    exe, version, company = sys.argv[1:]
     pe = pefile.PE(exe)
     failures = check_headers(pe) + check_imports(pe) + \
-        check_resources(pe, version, os.path.basename(exe))
+        check_resources(pe, version, os.path.basename(exe), company)
     print(f"size: {os.path.getsize(exe)} bytes")
     return winetest.report(failures)
 

@@ -42,7 +42,7 @@ def main():
             held = sorted(z.namelist())
             if held != [f"{name}/{f}" for f in (
                     "", "CHANGES.txt", "README.txt", "donglecensus.exe", "donglectl.schema.json",
-                    "x64/", "x64/donglectl.exe", "x86/", "x86/donglectl.exe")]:
+                    "x64/", "x64/donglecensus.exe", "x64/donglectl.exe", "x86/", "x86/donglectl.exe")]:
                 failures.append(f"zip holds {held}")
             for info in z.infolist():
                 mode = info.external_attr >> 16
