@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
 """Packs the release: OUT_DIR/NAME.zip holding, under NAME/, README.txt, CHANGES.txt,
 donglectl.schema.json, donglecensus.exe and x86/donglectl.exe from a 32-bit build folder and
-x64/donglecensus.exe and x64/donglectl.exe from a 64-bit one, and OUT_DIR/SHA256SUMS. The same files give the same zip,
+x64/donglecensus.exe and x64/donglectl.exe from a 64-bit one. The same files give the same zip,
 byte for byte: the entries are in a fixed order, dated SOURCE_DATE_EPOCH (required), with fixed
 attributes: Unix modes 0644 for files and 0755 for folders, so that unzip makes them readable by
 all, as Windows does.
 
 usage: make_zip.py X86_BUILD_DIR X64_BUILD_DIR OUT_DIR NAME"""
 
-import hashlib
 import os
 import sys
 import time
@@ -53,10 +52,6 @@ def main():
             info.compress_type = zipfile.ZIP_DEFLATED
             with open(os.path.join(builds[build], file), "rb") as f:
                 z.writestr(info, f.read(), compresslevel=9)
-    with open(path, "rb") as f:
-        digest = hashlib.sha256(f.read()).hexdigest()
-    with open(os.path.join(out, "SHA256SUMS"), "w", encoding="ascii") as f:
-        f.write(f"{digest}  {name}.zip\n")
     print(path)
     return 0
 
