@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Packs the release zip from the build folders as tools/release does, unpacks it, checks what it
-holds (the three programs, the readme, the changes and the JSON schema, files 0644 and folders
-0755) and runs the census from it under Wine on census
-scenarios, where this machine runs 32-bit Wine (elsewhere the test is then skipped).
+holds (the four programs, the readme, the changes and the JSON schema, files 0644 and folders
+0755) and runs the census from it under 32-bit Wine on census scenarios. Where the kernel runs no
+32-bit programs, it runs them under emulation (emulation.py), with donglectl's version and its
+refusal to switch as a 32-bit program on 64-bit Windows.
 
 usage: check_release.py [--session] X86_BUILD_DIR X64_BUILD_DIR NAME PREFIX SCENARIO_FILE
                         SCENARIO ..."""
@@ -19,6 +20,7 @@ import jsonschema
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+import emulation  # noqa: E402
 import scenarios  # noqa: E402
 import wine_scenarios  # noqa: E402
 import winetest  # noqa: E402
@@ -60,15 +62,48 @@ def main():
             failures.append(f"CHANGES.txt is not a CRLF text naming {version.decode()}")
         if failures:
             return winetest.report(failures)
-        # What the zip holds is checked on every machine; running the census from it needs Wine.
-        winetest.skip_unless_runnable("win32")
         exe = os.path.join(tmp, name, "donglecensus.exe")
-        with winetest.Prefix(a.prefix).session(started=a.session) as prefix:
-            for sc in scenarios.load(a.scenario_file):
-                if sc.name in a.scenarios:
+        wanted = [sc for sc in scenarios.load(a.scenario_file) if sc.name in a.scenarios]
+        if winetest.unavailable("win32") is None:
+            with winetest.Prefix(a.prefix).session(started=a.session) as prefix:
+                for sc in wanted:
                     failures += [f"{sc.name}: {f}" for f in
                                  wine_scenarios.check(prefix, {"census": exe}, sc)]
+        else:
+            failures += emulated(a.prefix, os.path.join(tmp, name), wanted,
+                                 version.decode())
     return winetest.report(failures)
+
+
+def emulated(prefix_path, unpacked, wanted, version):
+    """Where the kernel refuses 32-bit programs: the x86 programs of the zip under 32-bit Wine
+    run by an emulator, as 32-bit programs on 64-bit Windows (WoW64), in a prefix of their own:
+    the census scenarios, donglectl --version, and its refusal to switch."""
+    failures = []
+    folder = os.path.join(os.path.dirname(os.path.abspath(prefix_path)), "i386-emulation")
+    print("this kernel runs no 32-bit programs: running them under emulation "
+          f"(32-bit Wine and qemu-i386 unpacked in {folder})")
+    loader = emulation.prepare(folder)
+    ctl = os.path.join(unpacked, "x86", "donglectl.exe")
+    with emulation.registered(folder):
+        prefix = winetest.Prefix(prefix_path + "-emulated", "win64")
+        prefix.loader = loader
+        prefix.env.update(emulation.environment(folder), WINELOADER=loader)
+        with prefix.session():
+            for sc in wanted:
+                failures += [f"{sc.name} (emulated): {f}" for f in
+                             wine_scenarios.check(prefix, {"census": os.path.join(
+                                 unpacked, "donglecensus.exe")}, sc)]
+            r = prefix.wine([ctl, "--version"])
+            if (r.returncode, r.stdout) != (0, f"donglectl {version}\r\n".encode()):
+                failures.append(f"x86 donglectl --version: {r.returncode} {r.stdout!r}")
+            r = prefix.wine([ctl, "disable", "{A5DCBF10-6530-11D2-901F-00C04FB951ED}"])
+            # A Linux exit status keeps the low byte of ERROR_IN_WOW64 (0xE0000235).
+            if r.returncode != 0x35 or \
+                    b"Run the x64 build, x64\\donglectl.exe, instead." not in r.stderr:
+                failures.append(f"x86 donglectl disable under WoW64: {r.returncode} {r.stderr!r}")
+    print(f"emulated: {len(wanted)} census scenarios, donglectl --version and its WoW64 refusal")
+    return failures
 
 
 if __name__ == "__main__":
