@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """Makes the installer packages as tools/release does and reads them back (msiinfo, msiextract):
-each width's platform, folder, files (the build's, byte for byte), version, codes and the
-optional PATH entry. Then, under 64-bit Wine, in the tests' prefix: installs a package of an
+each width's platform, folder, files (the build's, byte for byte) and version. Then, under 64-bit Wine, in the tests' prefix: installs a package of an
 earlier version with msiexec /qn, upgrades it with this version's, runs the installed programs,
 sets the PATH entry with ADDTOPATH=1, and removes the package: no file may stay, and the census's
 record must.
@@ -57,41 +56,28 @@ def make(builds, out, name, version=None):
 
 
 def read_back(msis, builds, version, tmp):
+    """Each package's platform, folder, 64-bit components, version, secured ADDTOPATH and files
+    (the build's, byte for byte)."""
     failures = []
-    codes = []
-    for msi, build, (template, folder, attributes) in zip(msis, builds, (
-            ("Intel;1033", "ProgramFilesFolder", "0"), ("x64;1033", "ProgramFiles64Folder", "256"))):
-        summary = subprocess.run(["msiinfo", "suminfo", msi], check=True, capture_output=True,
-                                 text=True).stdout
-        if f"Template: {template}\n" not in summary:
-            failures.append(f"{msi}: not a {template} package")
+    for msi, build, want in zip(msis, builds, (("Intel;1033", "ProgramFilesFolder", "0"),
+                                               ("x64;1033", "ProgramFiles64Folder", "256"))):
+        info = subprocess.run(["msiinfo", "suminfo", msi], check=True, capture_output=True,
+                              text=True).stdout
         props = dict(r[:2] for r in table(msi, "Property"))
-        codes.append((props.get("ProductCode"), props.get("UpgradeCode")))
-        if props.get("ProductVersion") != version or "ADDTOPATH" not in props.get(
-                "SecureCustomProperties", "").split(";"):
-            failures.append(f"{msi}: properties {props}")
-        if ["INSTALLFOLDER", folder, "donglecensus"] not in table(msi, "Directory"):
-            failures.append(f"{msi}: not installed into {folder}\\donglecensus")
-        components = {r[0]: r for r in table(msi, "Component")}
-        if {r[3] for r in components.values()} != {attributes} or \
-                components["PathEntry"][4] != 'ADDTOPATH="1" OR REMOVE~="ALL"':
-            failures.append(f"{msi}: components {components}")
-        if table(msi, "Environment") != [["PATH", "=-*PATH", "[~];[INSTALLFOLDER]", "PathEntry"]]:
-            failures.append(f"{msi}: environment {table(msi, 'Environment')}")
+        folder = {r[1] for r in table(msi, "Directory") if r[0] == "INSTALLFOLDER"}
+        got = (f"Template: {want[0]}\n" in info, folder, {r[3] for r in table(msi, "Component")},
+               props.get("ProductVersion"), "ADDTOPATH" in props["SecureCustomProperties"])
+        if got != (True, {want[1]}, {want[2]}, version, True):
+            failures.append(f"{msi}: {got}")
         out = os.path.join(tmp, os.path.basename(msi) + ".files")
         subprocess.run(["msiextract", "-C", out, msi], check=True, stdout=subprocess.DEVNULL)
-        for root, _, names in os.walk(out):
-            for f in names:
-                origin = build if f.endswith(".exe") else builds[0]
-                with open(os.path.join(root, f), "rb") as a, \
-                        open(os.path.join(origin, f), "rb") as b:
-                    if a.read() != b.read():
-                        failures.append(f"{msi}: {f} is not the build's")
-        held = sorted(f for _, _, names in os.walk(out) for f in names)
-        if held != sorted(FILES):
-            failures.append(f"{msi} holds {held}")
-    if codes[0][0] == codes[1][0] or codes[0][1] != codes[1][1]:
-        failures.append(f"product and upgrade codes of the two widths: {codes}")
+        held = {f: os.path.join(r, f) for r, _, names in os.walk(out) for f in names}
+        for f in FILES:
+            origin = os.path.join(build if f.endswith(".exe") else builds[0], f)
+            if f not in held or open(held[f], "rb").read() != open(origin, "rb").read():
+                failures.append(f"{msi}: {f} is not the build's")
+        if sorted(held) != sorted(FILES):
+            failures.append(f"{msi} holds {sorted(held)}")
     return failures
 
 
@@ -99,47 +85,42 @@ def under_wine(prefix, old, new, build, version):
     failures = []
     folder = os.path.join(prefix.path, "drive_c", "Program Files", "donglecensus")
 
-    def msiexec(*args):
-        r = prefix.wine(["msiexec", *args, "/qn"])
-        if r.returncode != 0:
-            failures.append(f"msiexec {' '.join(args)}: exit status {r.returncode}")
+    def msiexec(verb, msi, *args, check=True):
+        r = prefix.wine(["msiexec", verb, "Z:" + msi.replace("/", "\\"), "/qn", *args])
+        if check and r.returncode != 0:
+            failures.append(f"msiexec {verb} {os.path.basename(msi)}: exit {r.returncode}")
 
-    def files():
-        return {f: open(os.path.join(folder, f), "rb").read()
-                for f in (os.listdir(folder) if os.path.isdir(folder) else [])}
+    def readme():
+        path = os.path.join(folder, "README.txt")
+        return open(path, "rb").read() if os.path.exists(path) else None
 
-    def path_entry():
+    def on_path():
         r = prefix.wine(["reg", "query", ENVIRONMENT, "/v", "PATH"])
-        return FOLDER + "\\" in r.stdout.decode(errors="replace") or \
-            r.stdout.decode(errors="replace").rstrip().endswith(FOLDER)
+        return FOLDER.encode() + b"\\" in r.stdout
 
     for msi in (new, old):  # what a run cut short left installed
-        prefix.wine(["msiexec", "/x", "Z:" + msi.replace("/", "\\"), "/qn"])
+        msiexec("/x", msi, check=False)
     prefix.import_reg(prefix.record_lines("absent"))
-    msiexec("/i", "Z:" + old.replace("/", "\\"))
-    if files().get("README.txt") != b"donglecensus 1.9.0\r\n":
-        failures.append(f"the earlier version did not install: {sorted(files())}")
-    msiexec("/i", "Z:" + new.replace("/", "\\"))
-    with open(os.path.join(build, "README.txt"), "rb") as f:
-        if files().get("README.txt") != f.read():
-            failures.append("the upgrade did not replace README.txt")
+    msiexec("/i", old)
+    installed_old = readme()
+    msiexec("/i", new)
+    if (installed_old, readme()) != (b"donglecensus 1.9.0\r\n",
+                                     open(os.path.join(build, "README.txt"), "rb").read()):
+        failures.append(f"the upgrade from 1.9.0: README.txt {installed_old!r}, then {readme()!r}")
     r = prefix.wine([FOLDER + r"\donglectl.exe", "--version"])
-    if r.returncode != 0 or version.encode() not in r.stdout:
-        failures.append(f"installed donglectl --version: {r.returncode} {r.stdout!r}")
-    r = prefix.wine([FOLDER + r"\donglecensus.exe"])
-    if (r.returncode, r.stdout, prefix.read_record()) != (0, b"", 0):
-        failures.append(f"installed census: {r.returncode} {r.stdout!r}")
-    if path_entry():
-        failures.append("PATH names the folder without ADDTOPATH=1")
-    msiexec("/x", "Z:" + new.replace("/", "\\"))
-    msiexec("/i", "Z:" + new.replace("/", "\\"), "ADDTOPATH=1")
-    if not path_entry():
+    census = prefix.wine([FOLDER + r"\donglecensus.exe"])
+    if (r.returncode, r.stdout, census.returncode, prefix.read_record(), on_path()) != \
+            (0, f"donglectl {version}\r\n".encode(), 0, 0, False):
+        failures.append(f"installed: {r.returncode} {r.stdout!r}, census {census.returncode}, "
+                        f"record {prefix.read_record()}, on PATH {on_path()}")
+    msiexec("/x", new)
+    msiexec("/i", new, "ADDTOPATH=1")
+    if not on_path():
         failures.append("ADDTOPATH=1 did not put the folder on PATH")
-    msiexec("/x", "Z:" + new.replace("/", "\\"))
-    if files() or path_entry():
-        failures.append(f"left after removal: {sorted(files())}, PATH entry {path_entry()}")
-    if prefix.read_record() != 0:
-        failures.append("the removal took the census's record")
+    msiexec("/x", new)
+    if os.path.exists(folder) or on_path() or prefix.read_record() != 0:
+        failures.append(f"after removal: folder {os.path.exists(folder)}, on PATH {on_path()}, "
+                        f"record {prefix.read_record()}")
     return failures
 
 
