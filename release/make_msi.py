@@ -29,6 +29,8 @@ import uuid
 
 import olefile
 
+import make_zip
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 WXS = os.path.join(HERE, "donglecensus.wxs")
 
@@ -140,15 +142,9 @@ def make_package(builds, out, name, width, epoch):
 
 
 def main():
-    if len(sys.argv) != 5:
-        sys.exit(__doc__)
-    builds, out, name = sys.argv[1:3], sys.argv[3], sys.argv[4]
-    epoch = os.environ.get("SOURCE_DATE_EPOCH", "")
-    if not epoch.isdigit():
-        sys.exit("make_msi.py: SOURCE_DATE_EPOCH must be set to a time in seconds")
-    os.makedirs(out, exist_ok=True)
+    builds, out, name, epoch = make_zip.arguments(__doc__)
     for width, *_ in WIDTHS:
-        print(make_package(builds, out, name, width, int(epoch)))
+        print(make_package(builds, out, name, width, epoch))
     return 0
 
 

@@ -33,16 +33,23 @@ def entry(name, stamp, mode):
     return info
 
 
-def main():
+def arguments(usage):
+    """X86_BUILD_DIR X64_BUILD_DIR OUT_DIR NAME and SOURCE_DATE_EPOCH, as both packers take them:
+    the two build folders, the output folder (made), the name and the time in seconds."""
     if len(sys.argv) != 5:
-        sys.exit(__doc__)
-    builds, out, name = sys.argv[1:3], sys.argv[3], sys.argv[4]
+        sys.exit(usage)
     epoch = os.environ.get("SOURCE_DATE_EPOCH", "")
     if not epoch.isdigit():
-        sys.exit("make_zip.py: SOURCE_DATE_EPOCH must be set to a time in seconds")
+        sys.exit(f"{os.path.basename(sys.argv[0])}: SOURCE_DATE_EPOCH must be set to a time in "
+                 "seconds")
+    os.makedirs(sys.argv[3], exist_ok=True)
+    return sys.argv[1:3], sys.argv[3], sys.argv[4], int(epoch)
+
+
+def main():
+    builds, out, name, epoch = arguments(__doc__)
     # A zip entry holds local time from 1980 on, in steps of two seconds.
-    stamp = time.gmtime(max(int(epoch), 315532800))[:6]
-    os.makedirs(out, exist_ok=True)
+    stamp = time.gmtime(max(epoch, 315532800))[:6]
     path = os.path.join(out, name + ".zip")
     with zipfile.ZipFile(path, "w") as z:
         for folder in FOLDERS:
