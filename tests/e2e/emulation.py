@@ -81,8 +81,13 @@ def prepare(folder):
     open(os.path.join(state, "status"), "w").close()
     debs = os.path.join(state, "debs")
     apt(state, "update", arch="i386")
-    apt(state, "download", *[p + (f"={version}" if p in ("wine32", "libwine") else "")
-                             for p in I386_PACKAGES], arch="i386")
+    try:
+        apt(state, "download", *[p + (f"={version}" if p in ("wine32", "libwine") else "")
+                                 for p in I386_PACKAGES], arch="i386")
+    except subprocess.CalledProcessError as e:
+        raise RuntimeError(f"32-bit Wine {version}, the installed 64-bit Wine's version, cannot "
+                           "be had from the archive: bring Wine up to date (apt-get install "
+                           "--only-upgrade wine wine64)") from e
     sources = os.path.join(state, "backports.list")
     with open(sources, "w", encoding="utf-8") as f:
         f.write(backports_source())
