@@ -2,7 +2,7 @@
 """Packs the release zip from the build folders as tools/release does, unpacks it, checks what it
 holds (the four programs, the readme, the changes and the JSON schema, files 0644 and folders
 0755) and runs the census from it under 32-bit Wine on census scenarios. Where the kernel runs no
-32-bit programs, it runs them under emulation (emulation.py), with donglectl's version and its
+32-bit programs, it runs them under emulation (tools/i386_wine.py), with donglectl's version and its
 refusal to switch as a 32-bit program on 64-bit Windows.
 
 usage: check_release.py [--session] X86_BUILD_DIR X64_BUILD_DIR NAME PREFIX SCENARIO_FILE
@@ -20,12 +20,13 @@ import jsonschema
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-import emulation  # noqa: E402
 import scenarios  # noqa: E402
 import wine_scenarios  # noqa: E402
 import winetest  # noqa: E402
 
 MAKE_ZIP = os.path.join(HERE, "..", "..", "release", "make_zip.py")
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import i386_wine as emulation  # noqa: E402
 
 
 def main():

@@ -3,8 +3,10 @@
 and, with --scenario, plants one scenario's devices and record. Leaves the prefix's server
 stopped.
 
-usage: plant.py [--arch win32|win64] [--set-value EXE] PREFIX [--scenario SCENARIO_FILE NAME]
-(--set-value names the set_value test program, which plants unterminated identifier lists)"""
+usage: plant.py [--arch win32|win64] [--loader WINE] [--set-value EXE] PREFIX
+                [--scenario SCENARIO_FILE NAME]
+(--loader: the Wine loader that makes the prefix, such as 32-bit Wine under emulation's;
+--set-value names the set_value test program, which plants unterminated identifier lists)"""
 
 import argparse
 import os
@@ -19,11 +21,14 @@ import winetest  # noqa: E402
 def main():
     ap = argparse.ArgumentParser(usage=__doc__)
     ap.add_argument("--arch", choices=("win32", "win64"), default="win32")
+    ap.add_argument("--loader")
     ap.add_argument("--set-value")
     ap.add_argument("prefix")
     ap.add_argument("--scenario", nargs=2, metavar=("SCENARIO_FILE", "NAME"))
     a = ap.parse_args()
     prefix = winetest.Prefix(a.prefix, a.arch)
+    if a.loader:
+        prefix.loader = prefix.env["WINELOADER"] = a.loader
     prefix.start()
     try:
         if a.scenario:

@@ -1,3 +1,4 @@
+#!/usr/bin/env python3
 """32-bit Wine under emulation, for a machine whose kernel refuses 32-bit programs: Debian's
 32-bit Wine (wine32, libwine and the C library they load, of the installed Wine's version)
 unpacked into a folder of its own, beside a copy of the 64-bit loader, and run by qemu-i386
@@ -10,12 +11,18 @@ emulator does not honour MAP_FIXED_NOREPLACE), the backported one in about a sec
 
     prepare(folder)            fetches and unpacks, once; returns the Wine loader to run
     registered(folder)         a block with qemu-i386 registered for 32-bit x86 programs
-    environment(folder)        what Wine under emulation needs in its environment"""
+    environment(folder)        what Wine under emulation needs in its environment
+
+Used by the release test and by ./run. From a shell (as root, or as a user who may sudo):
+    i386_wine.py prepare FOLDER     prints the loader
+    i386_wine.py register FOLDER    registers qemu-i386 until unregister
+    i386_wine.py unregister"""
 
 import contextlib
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 
 # The binfmt_misc entry, named after the project so that only ours is ever removed.
@@ -24,9 +31,11 @@ BINFMT = "/proc/sys/fs/binfmt_misc"
 # A 32-bit x86 ELF program or shared object (e_ident and e_machine EM_386), as qemu registers it.
 MAGIC = r"\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00"
 MASK = r"\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff"
-# What 32-bit Wine loads for a console program: its loader and builtin DLLs, and the C library,
-# unwinder and lzma library its ntdll.so links with.
-I386_PACKAGES = ("wine32", "libwine", "libc6", "libgcc-s1", "libunwind8", "liblzma5")
+# What 32-bit Wine loads for a console program: its loader and builtin DLLs, the C library,
+# unwinder and lzma library its ntdll.so links with, and FreeType with what it links with (else
+# every process says on standard error that it cannot find it).
+I386_PACKAGES = ("wine32", "libwine", "libc6", "libgcc-s1", "libunwind8", "liblzma5",
+                 "libfreetype6", "libbrotli1", "libbz2-1.0", "libpng16-16", "zlib1g")
 SYSTEM_WINE = "/usr/lib/x86_64-linux-gnu/wine"
 
 
@@ -69,10 +78,11 @@ def prepare(folder):
     folder = os.path.abspath(folder)
     version = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "wine64"], check=True,
                              capture_output=True, text=True).stdout
+    made = f"{version} {' '.join(I386_PACKAGES)}"
     root = os.path.join(folder, "root")
     loader = os.path.join(root, "usr", "lib", "wine", "wine64")
     ready = os.path.join(folder, "ready")
-    if os.path.exists(ready) and open(ready, encoding="utf-8").read() == version:
+    if os.path.exists(ready) and open(ready, encoding="utf-8").read() == made:
         return loader
     shutil.rmtree(folder, ignore_errors=True)
     state = os.path.join(folder, "apt")
@@ -106,6 +116,18 @@ def prepare(folder):
                             os.path.join(folder, "qemu-i386"))
         else:
             subprocess.run(["dpkg-deb", "-x", path, root], check=True)
+    # The guest sees the unpacked root first (QEMU_LD_PREFIX): links within it must stay there,
+    # and an empty linker cache keeps the guest's ld.so from taking the host's (it then searches
+    # its own multiarch folders).
+    for top, _, names in os.walk(root):
+        for n in names:
+            link = os.path.join(top, n)
+            if os.path.islink(link) and os.readlink(link).startswith("/"):
+                target = os.path.relpath(root + os.readlink(link), top)
+                os.unlink(link)
+                os.symlink(target, link)
+    os.makedirs(os.path.join(root, "etc"), exist_ok=True)
+    open(os.path.join(root, "etc", "ld.so.cache"), "w").close()
     # libwine's installation script marks mingw's zlib1.dll as a Wine builtin; the 64-bit
     # libwine's copy of the 32-bit one is that file.
     i386_windows = os.path.join(root, "usr", "lib", "i386-linux-gnu", "wine", "i386-windows")
@@ -120,7 +142,7 @@ def prepare(folder):
     os.symlink(i386_windows, os.path.join(wine64, "i386-windows"))
     shutil.rmtree(state)  # what was fetched is unpacked
     with open(ready, "w", encoding="utf-8") as f:
-        f.write(version)
+        f.write(made)
     return loader
 
 
@@ -136,9 +158,8 @@ def unregister():
         run(["sh", "-c", f"echo -1 > {entry}"])
 
 
-@contextlib.contextmanager
-def registered(folder):
-    """qemu-i386 runs 32-bit x86 programs while the block runs. The interpreter is opened at
+def register(folder):
+    """qemu-i386 runs 32-bit x86 programs from now on. The interpreter is opened at
     registration (flag F), so it serves every mount namespace and needs no path in the guest."""
     if not os.path.exists(os.path.join(BINFMT, "register")):
         run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT])
@@ -146,7 +167,29 @@ def registered(folder):
     qemu = os.path.join(os.path.abspath(folder), "qemu-i386")
     line = f":{ENTRY}:M::{MAGIC}:{MASK}:{qemu}:F"
     run(["sh", "-c", f"printf '%s' '{line}' > {BINFMT}/register"])
+
+
+@contextlib.contextmanager
+def registered(folder):
+    """qemu-i386 runs 32-bit x86 programs while the block runs."""
+    register(folder)
     try:
         yield
     finally:
         unregister()
+
+
+def main():
+    args = sys.argv[1:]
+    if args[:1] == ["prepare"] and len(args) == 2:
+        print(prepare(args[1]))
+    elif args[:1] == ["register"] and len(args) == 2:
+        register(args[1])
+    elif args == ["unregister"]:
+        unregister()
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    main()
