@@ -16,9 +16,11 @@ emulator does not honour MAP_FIXED_NOREPLACE), the backported one in about a sec
 Used by the release test and by ./run. From a shell (as root, or as a user who may sudo):
     i386_wine.py prepare FOLDER     prints the loader
     i386_wine.py register FOLDER    registers qemu-i386 until unregister
-    i386_wine.py unregister"""
+    i386_wine.py unregister
+    i386_wine.py root FOLDER        prints QEMU_LD_PREFIX, the unpacked root"""
 
 import contextlib
+import hashlib
 import os
 import shutil
 import subprocess
@@ -72,10 +74,22 @@ def backports_source():
     raise RuntimeError(f"no Debian {codename} archive among apt's sources")
 
 
-def prepare(folder):
-    """Unpacks 32-bit Wine and the emulator into folder (once: kept while the installed Wine's
-    version is the same); returns the 64-bit loader that starts 32-bit programs through it."""
+def place(folder):
+    """Where the files for folder lie: folder itself, unless its path holds white space. Wine
+    cannot lie there: wineboot passes the path of its wine.inf to rundll32 unquoted, and the
+    32-bit half of the prefix is then never made. Then in /var/tmp, under a name made from
+    folder's path."""
     folder = os.path.abspath(folder)
+    if not any(c.isspace() for c in folder):
+        return folder
+    digest = hashlib.sha256(folder.encode()).hexdigest()[:12]
+    return os.path.join("/var/tmp", f"donglecensus-i386-wine-{digest}")
+
+
+def prepare(folder):
+    """Unpacks 32-bit Wine and the emulator for folder (once: kept while the installed Wine's
+    version is the same); returns the 64-bit loader that starts 32-bit programs through it."""
+    folder = place(folder)
     version = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "wine64"], check=True,
                              capture_output=True, text=True).stdout
     made = f"{version} {' '.join(I386_PACKAGES)}"
@@ -148,7 +162,7 @@ def prepare(folder):
 
 def environment(folder):
     """The guest's libraries come from the unpacked root."""
-    return {"QEMU_LD_PREFIX": os.path.join(os.path.abspath(folder), "root")}
+    return {"QEMU_LD_PREFIX": os.path.join(place(folder), "root")}
 
 
 def unregister():
@@ -164,7 +178,7 @@ def register(folder):
     if not os.path.exists(os.path.join(BINFMT, "register")):
         run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT])
     unregister()
-    qemu = os.path.join(os.path.abspath(folder), "qemu-i386")
+    qemu = os.path.join(place(folder), "qemu-i386")
     line = f":{ENTRY}:M::{MAGIC}:{MASK}:{qemu}:F"
     run(["sh", "-c", f"printf '%s' '{line}' > {BINFMT}/register"])
 
@@ -185,6 +199,8 @@ def main():
         print(prepare(args[1]))
     elif args[:1] == ["register"] and len(args) == 2:
         register(args[1])
+    elif args[:1] == ["root"] and len(args) == 2:
+        print(environment(args[1])["QEMU_LD_PREFIX"])
     elif args == ["unregister"]:
         unregister()
     else:

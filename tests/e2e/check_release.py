@@ -82,9 +82,9 @@ def emulated(prefix_path, unpacked, wanted, version):
     the census scenarios, donglectl --version, and its refusal to switch."""
     failures = []
     folder = os.path.join(os.path.dirname(os.path.abspath(prefix_path)), "i386-emulation")
-    print("this kernel runs no 32-bit programs: running them under emulation "
-          f"(32-bit Wine and qemu-i386 unpacked in {folder})")
     loader = emulation.prepare(folder)
+    print("this kernel runs no 32-bit programs: running them under emulation "
+          f"(32-bit Wine and qemu-i386 unpacked in {emulation.place(folder)})")
     ctl = os.path.join(unpacked, "x86", "donglectl.exe")
     with emulation.registered(folder):
         prefix = winetest.Prefix(prefix_path + "-emulated", "win64")
