@@ -33,11 +33,11 @@ BINFMT = "/proc/sys/fs/binfmt_misc"
 # A 32-bit x86 ELF program or shared object (e_ident and e_machine EM_386), as qemu registers it.
 MAGIC = r"\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00"
 MASK = r"\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff"
-# What 32-bit Wine loads for a console program: its loader and builtin DLLs, the C library,
-# unwinder and lzma library its ntdll.so links with, and FreeType with what it links with (else
-# every process says on standard error that it cannot find it).
-I386_PACKAGES = ("wine32", "libwine", "libc6", "libgcc-s1", "libunwind8", "liblzma5",
-                 "libfreetype6", "libbrotli1", "libbz2-1.0", "libpng16-16", "zlib1g")
+# 32-bit Wine's loader and builtin DLLs. Its ntdll.so needs the C library alone: the system's
+# own 32-bit one (libc6-i386, which tools/install-deps installs for this), found by the system's
+# 32-bit ld.so. Debian's i386 C library unpacked beside it, or FreeType (which only silences a
+# warning on standard error), made the 32-bit half of wineboot fail under the emulator.
+I386_PACKAGES = ("wine32", "libwine")
 SYSTEM_WINE = "/usr/lib/x86_64-linux-gnu/wine"
 
 
@@ -130,18 +130,6 @@ def prepare(folder):
                             os.path.join(folder, "qemu-i386"))
         else:
             subprocess.run(["dpkg-deb", "-x", path, root], check=True)
-    # The guest sees the unpacked root first (QEMU_LD_PREFIX): links within it must stay there,
-    # and an empty linker cache keeps the guest's ld.so from taking the host's (it then searches
-    # its own multiarch folders).
-    for top, _, names in os.walk(root):
-        for n in names:
-            link = os.path.join(top, n)
-            if os.path.islink(link) and os.readlink(link).startswith("/"):
-                target = os.path.relpath(root + os.readlink(link), top)
-                os.unlink(link)
-                os.symlink(target, link)
-    os.makedirs(os.path.join(root, "etc"), exist_ok=True)
-    open(os.path.join(root, "etc", "ld.so.cache"), "w").close()
     # libwine's installation script marks mingw's zlib1.dll as a Wine builtin; the 64-bit
     # libwine's copy of the 32-bit one is that file.
     i386_windows = os.path.join(root, "usr", "lib", "i386-linux-gnu", "wine", "i386-windows")
