@@ -234,6 +234,47 @@ static void SwitchOne(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid, bool bEnable,
     }
 }
 
+bool DongleNodesEnabled(const char* ids, char* szFirstLeft, size_t cchFirstLeft) {
+    SP_DEVINFO_DATA did;
+    char szId[cbIdBuffer];
+    bool bAll = true;
+    // Every device Windows knows of, the ones not present included.
+    HDEVINFO hDevInfo = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_ALLCLASSES);
+    for (const char* id = ids; *id != '\0' && bAll; id += strlen(id) + 1) {
+        bool bEnabled = hDevInfo != INVALID_HANDLE_VALUE;
+        bool bFound = false;
+        bool bListEnded = false;
+        memset(&did, 0, sizeof(did));
+        did.cbSize = sizeof(did);
+        for (DWORD dwIndex = 0; bEnabled && !bFound; dwIndex++) {
+            if (!SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &did)) {
+                bListEnded = GetLastError() == ERROR_NO_MORE_ITEMS;
+                break;
+            }
+            bFound = SetupDiGetDeviceInstanceIdA(hDevInfo, &did, szId, sizeof(szId), NULL) &&
+                     _stricmp(szId, id) == 0;
+            if (bFound) {
+                NodeReadBack state;
+                ReadBack(hDevInfo, &did, szId, &state);
+                bEnabled =
+                    state.globalDisabled == tsClear || (state.globalDisabled == tsUnknown &&
+                                                        state.bStatusKnown && !state.bRunsDisabled);
+            }
+        }
+        // A node the whole list does not hold was uninstalled: no setting of it is left. A list
+        // that ended early for another reason tells nothing.
+        bEnabled = bEnabled && (bFound || bListEnded);
+        if (!bEnabled) {
+            (void)snprintf(szFirstLeft, cchFirstLeft, "%s", id);
+            bAll = false;
+        }
+    }
+    if (hDevInfo != INVALID_HANDLE_VALUE) {
+        SetupDiDestroyDeviceInfoList(hDevInfo);
+    }
+    return bAll;
+}
+
 bool DongleOutcomeHolds(DongleOutcome outcome) {
     return outcome == doSwitched || outcome == doAtRestart || outcome == doSettingWritten ||
            outcome == doAbsentAsAsked;

@@ -118,6 +118,14 @@ typedef bool (*DonglePauseFn)(const DongleSwitchReport* pReport, DWORD dwPauseMs
 int SwitchDongles(GUID interfaceClass, bool bEnable, DongleReportFn pfnReport,
                   DonglePauseFn pfnPause, void* pContext);
 
+// Whether each node named in ids (instance IDs as a multi-string, ended by an empty string) is
+// left enabled as far as a disabling pass could have changed it: its global disable setting
+// (CONFIGFLAG_DISABLED) reads back clear or, where it cannot be read, the node is in the tree
+// and runs enabled. A node that Windows no longer lists at all was uninstalled and has no
+// setting left. False, with the first node that is not (or whose state cannot be had) in
+// szFirstLeft, when one is not.
+bool DongleNodesEnabled(const char* ids, char* szFirstLeft, size_t cchFirstLeft);
+
 // Reads an interface class GUID written as Windows writes it, {xxxxxxxx-xxxx-xxxx-xxxx-
 // xxxxxxxxxxxx} in either case, or without the braces, with the platform's own parser
 // (UuidFromStringA). False for any other text.

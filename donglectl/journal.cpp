@@ -1,25 +1,14 @@
-// The record of an interrupted reset, and the entry by which Windows finishes it.
-//
-// Windows documents the RunOnce key (HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce, in
-// "Run and RunOnce Registry Keys" and KB 314866): each value's command line runs once at the
-// next logon, and only when the user may delete the key's values (an administrator), on every
-// Windows from XP on; a value whose name begins with "!" is deleted only after its command has
-// run, so that a logon cut short runs it again. It needs no service, no scheduled task and no
-// COM. What the documentation does not say is whether, under user account control, the command
-// runs with the administrator's full rights; where it does not, "donglectl enable" refuses (740)
-// and the record below still says what to do at the next run.
+// The record of an interrupted reset. Windows finishes it at its next start through the
+// recovery service (recovery.cpp); any later enable of the class finishes it too.
 #include "donglectl/journal.h"
+
+#include "donglectl/recovery.h"
 
 // The record: one REG_MULTI_SZ value per interface class, its name the class's GUID, holding
 // the instance IDs a reset of that class was about to disable. Both builds read the 64-bit view.
 static const char szJournalKey[] = "SOFTWARE\\donglectl\\InterruptedResets";
-static const char szRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 static const REGSAM samView = KEY_WOW64_64KEY;
 enum { cbJournal = 4096 };
-
-static void RunOnceName(const char* szGuid, char* szName, size_t cch) {
-    (void)snprintf(szName, cch, "!donglectl enable %s", szGuid);
-}
 
 // The instance IDs recorded for the class, as a multi-string ended by an empty string; its size
 // in bytes without that end, 0 for none.
@@ -29,6 +18,7 @@ static DWORD ReadJournal(HKEY hk, const char* szGuid, char* buffer) {
     memset(buffer, 0, cbJournal);
     if (RegQueryValueExA(hk, szGuid, NULL, &dwType, (LPBYTE)buffer, &cb) != ERROR_SUCCESS ||
         dwType != REG_MULTI_SZ) {
+        memset(buffer, 0, cbJournal);
         return 0;
     }
     while (cb > 0 && buffer[cb - 1] == '\0') {
@@ -38,30 +28,11 @@ static DWORD ReadJournal(HKEY hk, const char* szGuid, char* buffer) {
 }
 
 DWORD JournalNode(const char* szGuid, const char* szInstanceId) {
-    char szName[80];
-    char szCommand[MAX_PATH + 64];
-    char szPath[MAX_PATH];
     char ids[cbJournal];
-    HKEY hkRunOnce = NULL;
     HKEY hkJournal = NULL;
-    const DWORD cchPath = GetModuleFileNameA(NULL, szPath, sizeof(szPath));
-    if (cchPath == 0 || cchPath >= sizeof(szPath)) {
-        return LastErrorOrGeneric();
-    }
-    RunOnceName(szGuid, szName, sizeof(szName));
-    (void)snprintf(szCommand, sizeof(szCommand), "\"%s\" enable %s", szPath, szGuid);
     LONG result =
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, szRunOnceKey, 0, NULL, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE | samView, NULL, &hkRunOnce, NULL);
-    if (result == ERROR_SUCCESS) {
-        result = RegSetValueExA(hkRunOnce, szName, 0, REG_SZ, (const BYTE*)szCommand,
-                                (DWORD)strlen(szCommand) + 1);
-        (void)RegCloseKey(hkRunOnce);
-    }
-    if (result == ERROR_SUCCESS) {
-        result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, szJournalKey, 0, NULL, REG_OPTION_NON_VOLATILE,
-                                 KEY_QUERY_VALUE | KEY_SET_VALUE | samView, NULL, &hkJournal, NULL);
-    }
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, szJournalKey, 0, NULL, REG_OPTION_NON_VOLATILE,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE | samView, NULL, &hkJournal, NULL);
     if (result != ERROR_SUCCESS) {
         return (DWORD)result;
     }
@@ -80,7 +51,7 @@ DWORD JournalNode(const char* szGuid, const char* szInstanceId) {
         ids[cb] = '\0';
         result = RegSetValueExA(hkJournal, szGuid, 0, REG_MULTI_SZ, (const BYTE*)ids, cb + 1);
     }
-    // RegFlushKey: the writes are on disk when it returns, before anything is switched off.
+    // RegFlushKey: the record is on disk when it returns, before anything is switched off.
     if (result == ERROR_SUCCESS) {
         result = RegFlushKey(hkJournal);
     }
@@ -88,55 +59,83 @@ DWORD JournalNode(const char* szGuid, const char* szInstanceId) {
     return (DWORD)result;
 }
 
-void ClearJournal(const char* szGuid) {
-    char szName[80];
+int RecordedClasses(char* szGuids, size_t cchGuids) {
     HKEY hk = NULL;
-    // The record goes first: a process ended between the two leaves only the RunOnce entry,
-    // which enables once more and finds nothing to finish.
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, szJournalKey, 0, KEY_SET_VALUE | samView, &hk) ==
+    size_t cch = 0;
+    int n = 0;
+    memset(szGuids, 0, cchGuids);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, szJournalKey, 0, KEY_QUERY_VALUE | samView, &hk) !=
         ERROR_SUCCESS) {
-        (void)RegDeleteValueA(hk, szGuid);
-        (void)RegFlushKey(hk);
-        (void)RegCloseKey(hk);
+        return 0;
     }
-    RunOnceName(szGuid, szName, sizeof(szName));
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, szRunOnceKey, 0, KEY_SET_VALUE | samView, &hk) ==
-        ERROR_SUCCESS) {
-        (void)RegDeleteValueA(hk, szName);
-        (void)RegCloseKey(hk);
+    for (DWORD dwIndex = 0;; dwIndex++) {
+        char szGuid[64];
+        DWORD cchGuid = sizeof(szGuid);
+        DWORD dwType = 0;
+        const LONG result = RegEnumValueA(hk, dwIndex, szGuid, &cchGuid, NULL, &dwType, NULL, NULL);
+        if (result != ERROR_SUCCESS) {
+            break;
+        }
+        if (dwType == REG_MULTI_SZ && cch + cchGuid + 2 <= cchGuids) {
+            memcpy(szGuids + cch, szGuid, cchGuid + 1);
+            cch += cchGuid + 1;
+            n++;
+        }
     }
+    (void)RegCloseKey(hk);
+    return n;
+}
+
+bool FinishJournal(const char* szGuid, char* szLeft, size_t cchLeft) {
+    char ids[cbJournal];
+    char szGuids[1024];
+    HKEY hk = NULL;
+    szLeft[0] = '\0';
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, szJournalKey, 0,
+                      KEY_QUERY_VALUE | KEY_SET_VALUE | samView, &hk) != ERROR_SUCCESS) {
+        if (RecordedClasses(szGuids, sizeof(szGuids)) == 0) {
+            RemoveRecovery();
+        }
+        return true;
+    }
+    const DWORD cb = ReadJournal(hk, szGuid, ids);
+    bool bFinished = cb == 0 || DongleNodesEnabled(ids, szLeft, cchLeft);
+    // The device settings Windows wrote are on disk before the record that would restore them
+    // goes; the record's deletion is on disk before the recovery goes.
+    if (bFinished && cb > 0) {
+        bFinished = FlushSystemHive() == ERROR_SUCCESS &&
+                    RegDeleteValueA(hk, szGuid) == ERROR_SUCCESS &&
+                    RegFlushKey(hk) == ERROR_SUCCESS;
+        if (!bFinished) {
+            (void)snprintf(szLeft, cchLeft, "%s", ids);
+        }
+    }
+    (void)RegCloseKey(hk);
+    if (bFinished && RecordedClasses(szGuids, sizeof(szGuids)) == 0) {
+        RemoveRecovery();
+    }
+    return bFinished;
 }
 
 void SayPendingResets(CtlOutput* pOut) {
+    char szGuids[1024];
     HKEY hk = NULL;
     if (pOut->bJson) {
         JsonOpen(&pOut->json, "pending_resets", '[');
     }
+    const bool bRecovery = RecordedClasses(szGuids, sizeof(szGuids)) > 0 && RecoveryInPlace();
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, szJournalKey, 0, KEY_QUERY_VALUE | samView, &hk) ==
         ERROR_SUCCESS) {
-        for (DWORD dwIndex = 0;; dwIndex++) {
+        for (const char* szGuid = szGuids; *szGuid != '\0'; szGuid += strlen(szGuid) + 1) {
             char ids[cbJournal];
-            char szGuid[64];
-            DWORD cchGuid = sizeof(szGuid);
-            DWORD cb = cbJournal - 2;
-            DWORD dwType = 0;
-            memset(ids, 0, sizeof(ids));
-            const LONG result =
-                RegEnumValueA(hk, dwIndex, szGuid, &cchGuid, NULL, &dwType, (LPBYTE)ids, &cb);
-            if (result == ERROR_NO_MORE_ITEMS ||
-                (result != ERROR_SUCCESS && result != ERROR_MORE_DATA)) {
-                break;
-            }
-            if (result != ERROR_SUCCESS || dwType != REG_MULTI_SZ) {
-                continue;
-            }
+            const DWORD cb = ReadJournal(hk, szGuid, ids);
             (void)fprintf(stderr,
                           "donglectl: a reset of %s was interrupted and may have left these nodes "
                           "disabled:",
                           szGuid);
             if (pOut->bJson) {
                 JsonOpen(&pOut->json, NULL, '{');
-                JsonString(&pOut->json, "interface_class", szGuid, sizeof(szGuid));
+                JsonString(&pOut->json, "interface_class", szGuid, 64);
                 JsonOpen(&pOut->json, "nodes", '[');
             }
             for (DWORD i = 0; i < cb && ids[i] != '\0'; i += (DWORD)strlen(ids + i) + 1) {
@@ -150,8 +149,11 @@ void SayPendingResets(CtlOutput* pOut) {
                 JsonClose(&pOut->json, '}');
             }
             (void)fprintf(stderr,
-                          ". Windows runs \"donglectl enable %s\" at the next logon of an "
-                          "administrator; to finish it now, run that as an administrator.\n",
+                          ". %s; to finish it now, run \"donglectl enable %s\" as an "
+                          "administrator.\n",
+                          bRecovery ? "Windows finishes it at its next start (service "
+                                      "donglectlRecovery)"
+                                    : "Nothing is set up to finish it when Windows starts",
                           szGuid);
         }
         (void)RegCloseKey(hk);

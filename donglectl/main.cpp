@@ -6,6 +6,7 @@
 #include "donglectl/journal.h"
 #include "donglectl/list.h"
 #include "donglectl/record.h"
+#include "donglectl/service.h"
 #include "donglectl/shared.h"
 #include "donglectl/switch.h"
 #include "donglectl/wait.h"
@@ -23,6 +24,7 @@ static const char szHelp[] =
     "       donglectl disable|enable|reset {interface-class-GUID} [--json]\n"
     "       donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
     "       donglectl watch [--timeout SECONDS] [--json]\n"
+    "       donglectl recover     (run by Windows at its start, as a service)\n"
     "       donglectl --version [--json]\n"
     "       donglectl help [verb]     (also --help, -h, -?, /?, /h, /help, anywhere)\n"
     "\n"
@@ -45,10 +47,11 @@ static const char szHelp[] =
     "Verbs and options are not case-sensitive.\n"
     "Switching needs administrator rights, and on 64-bit Windows the x64 build.\n"
     "Exit status: 0 success; 2 usage error; 3010 a node holds only from the next restart;\n"
-    "29 standard output could not be written; 740 not run as administrator; 1168 no node\n"
-    "selected; 1223 stopped by Ctrl+C; 1460 wait timed out; 0xE0000235 (-536870347) the\n"
-    "32-bit build on 64-bit Windows, or Windows on ARM; otherwise the Windows error code of\n"
-    "what failed (with --json, its \"error\" says whose a status is).\n";
+    "29 standard output could not be written; 31 a node of an interrupted reset does not\n"
+    "read back enabled; 170 another switching run is going; 740 not run as administrator;\n"
+    "1168 no node selected; 1223 stopped by Ctrl+C; 1460 wait timed out; 0xE0000235\n"
+    "(-536870347) the 32-bit build on 64-bit Windows, or Windows on ARM; otherwise the\n"
+    "Windows error code of what failed (with --json, its \"error\" says whose a status is).\n";
 
 // Each verb's own help, for "help <verb>", "<verb> /?" and the other spellings.
 static const struct {
@@ -89,10 +92,15 @@ static const struct {
     {"reset",
      "usage: donglectl reset {interface-class-GUID} [--json]\n"
      "Disables, then enables the dongle nodes of the class. Ctrl+C or Ctrl+Break ends the\n"
-     "disabling early and never the enabling. Where Windows ends the process first (closing\n"
-     "the window, logoff, shutdown), it runs \"donglectl enable\" at the next logon of an\n"
-     "administrator, from a record reset writes before each node. Exit statuses as for\n"
-     "disable.\n"},
+     "disabling early and never the enabling. Where the process ends first (closing the\n"
+     "window, logoff, shutdown, a power cut), Windows enables them at its next start, before\n"
+     "anyone logs on, through the service donglectlRecovery that reset sets up before the\n"
+     "first node. Exit statuses as for disable; 170 while another switching run is going.\n"},
+    {"recover", "usage: donglectl recover\n"
+                "Run by Windows at its start, as the service donglectlRecovery that reset sets\n"
+                "up: enables the nodes of an interrupted reset, reads them back, and removes\n"
+                "itself once every one reads back enabled. From a command prompt it only says\n"
+                "so (exit status 1063).\n"},
     {"wait", "usage: donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
              "Waits until the census's rule counts at least one match among the present devices\n"
              "(present, the default) or none (absent): the census is taken again whenever\n"
@@ -110,7 +118,8 @@ static const struct {
               "timeout, 1223 (Ctrl+C), or the Windows error code.\n"},
 };
 
-#define THE_VERBS "the verbs are status, list, census, disable, enable, reset, wait and watch"
+#define THE_VERBS                                                                                  \
+    "the verbs are status, list, census, disable, enable, reset, wait, watch and recover"
 // The longest --timeout, in seconds: its milliseconds stay below INFINITE.
 static const DWORD dwMaxTimeoutSeconds = 4294967;
 
@@ -162,7 +171,13 @@ static void StartDocument(CtlOutput* pOut, const char* verb) {
     if (pOut->bJson) {
         BeginDocument(pOut, verb);
     }
-    if (strcmp(verb, "version") != 0) {
+    // The switching verbs say it once they have run; the recovery has no one to tell.
+    static const char* const silent[] = {"version", "disable", "enable", "reset", "recover"};
+    size_t i = 0;
+    while (i < sizeof(silent) / sizeof(silent[0]) && strcmp(verb, silent[i]) != 0) {
+        i++;
+    }
+    if (i == sizeof(silent) / sizeof(silent[0])) {
         SayPendingResets(pOut);
     }
 }
@@ -177,8 +192,8 @@ static bool IsHelp(const char* arg) {
     return i < sizeof(spellings) / sizeof(spellings[0]);
 }
 
-static const char* const verbs[] = {"status", "list",  "census", "disable",
-                                    "enable", "reset", "wait",   "watch"};
+static const char* const verbs[] = {"status", "list", "census", "disable", "enable",
+                                    "reset",  "wait", "watch",  "recover"};
 
 // The verb's own spelling, or NULL for a word that is no verb.
 static const char* KnownVerb(const char* arg) {
@@ -352,6 +367,13 @@ static int Run(CtlOutput* pOut, int argc, char** argv, const char** pVerb) {
     *pVerb = KnownVerb(args[0]);
     if (*pVerb == NULL) {
         return UsageError(pOut, "unknown verb '%s'; " THE_VERBS, args[0]);
+    }
+    if (strcmp(*pVerb, "recover") == 0) {
+        if (nArgs > 1) {
+            return UsageError(pOut, "'recover' does not take '%s'", args[1]);
+        }
+        StartDocument(pOut, "recover");
+        return Recover(pOut);
     }
     if (strcmp(*pVerb, "wait") == 0 || strcmp(*pVerb, "watch") == 0) {
         return WaitVerb(pOut, *pVerb, nArgs - 1, args + 1);

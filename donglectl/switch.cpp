@@ -5,6 +5,7 @@
 
 #include "donglectl/journal.h"
 #include "donglectl/list.h"
+#include "donglectl/recovery.h"
 
 // The refusals Windows is known to make, checked before anything is switched. Each returns the
 // exit status, or 0 when switching may go ahead.
@@ -136,6 +137,7 @@ struct PassContext {
     const char* szGuid;
     bool bHoldEvents; // reset's enable pass: runs to its end whatever is asked
     bool bJournal;    // reset's disable pass: records each node before it is switched off
+    bool bRecovery;   // the recovery at Windows' next start is set up
     int nSelected;
     int nRestart;    // held only at the next restart
     DWORD dwRefused; // the first refused node's error
@@ -144,23 +146,37 @@ struct PassContext {
 };
 
 // The pause before a disable: ended by a stop asked for, and then nothing is changed; in reset's
-// disable pass, the node is recorded before it is switched off (a record that cannot be written
-// switches nothing off: the refusal is that error).
+// disable pass, the recovery at Windows' next start is set up and the node recorded before it is
+// switched off (either failing switches nothing off: the refusal is that error). A stop asked for
+// at any point up to the installer's call prevents the call.
 static bool PauseNode(const DongleSwitchReport* pReport, DWORD dwPauseMs, void* pContext) {
     PassContext* pPass = (PassContext*)pContext;
+    char szWhat[MAX_PATH + 64];
     if (!PauseUnlessStopped(dwPauseMs)) {
         return false;
     }
-    const DWORD dwError = pPass->bJournal ? JournalNode(pPass->szGuid, pReport->szInstanceId) : 0;
+    DWORD dwError = 0;
+    szWhat[0] = '\0';
+    if (pPass->bJournal && !pPass->bRecovery) {
+        dwError = SetUpRecovery(szWhat, sizeof(szWhat));
+        pPass->bRecovery = dwError == 0;
+    }
+    if (pPass->bJournal && dwError == 0) {
+        (void)snprintf(szWhat, sizeof(szWhat), "the record of the nodes");
+        dwError = JournalNode(pPass->szGuid, pReport->szInstanceId);
+    }
     if (dwError != 0) {
         char szError[256];
         FormatError(dwError, szError, sizeof(szError));
-        (void)fprintf(stderr, "donglectl: the recovery record of reset cannot be written: %s\n",
-                      szError);
+        (void)fprintf(stderr,
+                      "donglectl: reset cannot set up what finishes it if it is interrupted (%s): "
+                      "%s\n",
+                      szWhat, szError);
         pPass->bUnrecorded = true;
         pPass->dwRefused = pPass->dwRefused != 0 ? pPass->dwRefused : dwError;
+        return false;
     }
-    return dwError == 0;
+    return !StopAsked();
 }
 
 static bool ReportNode(const DongleSwitchReport* pReport, void* pContext) {
@@ -263,6 +279,16 @@ static int RunPasses(CtlOutput* pOut, const char* verb, GUID interfaceClass, con
     if (refusal != 0) {
         return refusal;
     }
+    HANDLE hLock = NULL;
+    const DWORD dwLock = TakeSwitchingLock(0, &hLock);
+    if (dwLock == ERROR_BUSY) {
+        return OwnStatus(pOut, dwLock, "busy",
+                         "another disable, enable or reset is running, or Windows is finishing "
+                         "an interrupted reset; run this again when it has ended.");
+    }
+    if (dwLock != 0) {
+        return ReportError("the lock of the switching runs cannot be taken", dwLock);
+    }
     const bool bDisable = strcmp(verb, "enable") != 0;
     const bool bEnable = strcmp(verb, "disable") != 0;
     PassContext passes[2];
@@ -279,19 +305,23 @@ static int RunPasses(CtlOutput* pOut, const char* verb, GUID interfaceClass, con
         bFailed = RunPass(pPass, interfaceClass, false, &dwError) < 0;
     }
     // reset enables whatever happened in its disable pass: a stop asked for ends that pass early,
-    // never the enabling. A disable pass that could not list the devices disabled nothing. An
-    // enable pass that ran to its end has read back what holds: no reset of the class is left to
-    // finish.
+    // never the enabling. A disable pass that could not list the devices disabled nothing. After
+    // an enable pass, a reset of the class recorded as interrupted is finished where each node it
+    // names reads back enabled.
+    bool bUnfinished = false;
     if (bEnable && !bFailed) {
         PassContext* pPass = &passes[nPasses++];
+        char szLeft[cbIdBuffer];
         pPass->pOut = pOut;
         pPass->szGuid = szGuid;
         pPass->bHoldEvents = bDisable;
         bFailed = RunPass(pPass, interfaceClass, true, &dwError) < 0;
-        if (!bFailed && !pPass->bStopped) {
-            ClearJournal(szGuid);
+        bUnfinished = !bFailed && !FinishJournal(szGuid, szLeft, sizeof(szLeft));
+        if (bUnfinished) {
+            (void)fprintf(stderr, "donglectl: %s does not read back enabled.\n", szLeft);
         }
     }
+    ReleaseSwitchingLock(hLock);
     for (int i = 0; i < nPasses; i++) {
         *pnRestart += passes[i].nRestart;
     }
@@ -301,6 +331,10 @@ static int RunPasses(CtlOutput* pOut, const char* verb, GUID interfaceClass, con
     const int status = ExitStatus(pOut, passes, nPasses);
     if (status == (int)dwNothingSelected) {
         ExplainNothingSelected(pOut, interfaceClass, verb);
+    }
+    // A recorded node left disabled fails the run, whatever the pass counted.
+    if (bUnfinished && (status == 0 || status == (int)dwRestartNeeded)) {
+        return ERROR_GEN_FAILURE;
     }
     return status;
 }
@@ -318,6 +352,8 @@ int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
         JsonClose(&pOut->json, ']');
         JsonBool(&pOut->json, "restart_needed", nRestart > 0);
     }
+    // What is left to finish after the passes, rather than before them.
+    SayPendingResets(pOut);
     if (nRestart > 0) {
         (void)fprintf(stderr,
                       "donglectl: restart Windows to finish: %d node%s hold%s the asked state "

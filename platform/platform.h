@@ -11,6 +11,7 @@
 #include <dbt.h>
 #include <regstr.h>
 #include <mbstring.h>
+#include <shlobj.h>
 #else
 #include "platform/sim/winapi.h"
 #endif

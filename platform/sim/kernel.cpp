@@ -122,6 +122,10 @@ BOOL ResetEvent(HANDLE hEvent) {
 
 // A pause that ends early when the event is signalled (see sim::WaitAny).
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    if ((size_t)hHandle >= sim::kMutexHandles && (size_t)hHandle < sim::kFileHandles) {
+        sim::Call();
+        return sim::WaitForMutex(hHandle, dwMilliseconds);
+    }
     return sim::WaitAny(1, &hHandle, dwMilliseconds, false);
 }
 

@@ -16,11 +16,6 @@ char kernel32Module;
 char cfgmgr32Module;
 char exeModule;
 char currentProcess;
-// An Administrators group SID, as AllocateAndInitializeSid builds it.
-struct Sid {
-    BYTE authority[6];
-    DWORD rid[2];
-};
 
 BOOL IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
     if (hProcess != &currentProcess || Wow64Process == nullptr) {
@@ -110,18 +105,20 @@ void Call() {
         return; // a console handler's call
     }
     CheckAlive();
-    if (++St().calls == St().endAtCall) {
+    ++St().calls;
+    auto event = St().consoleEventsAtCall.find(St().calls);
+    if (event != St().consoleEventsAtCall.end()) {
+        const DWORD ctrlType = event->second;
+        St().consoleEventsAtCall.erase(event);
+        RaiseConsoleEvent(ctrlType);
+        CheckAlive();
+    }
+    if (St().calls == St().endAtCall) {
         if (St().powerCut) {
             // Writes the registry had not flushed are lost (RegFlushKey: until it returns, or
-            // the lazy flusher has written them, changes may not be on disk).
-            for (auto it = St().unflushed.rbegin(); it != St().unflushed.rend(); ++it) {
-                if (it->second) {
-                    St().keys[it->first] = *it->second;
-                } else {
-                    St().keys.erase(it->first);
-                }
-            }
-            St().unflushed.clear();
+            // the lazy flusher has written them, changes may not be on disk), and file data not
+            // flushed (FlushFileBuffers).
+            LoseUnflushed();
         }
         St().consoleEnded = true;
         throw ProcessEnded();
@@ -141,10 +138,33 @@ void Advance(DWORD ms) {
     CheckAlive();
 }
 
+std::string HiveOf(const std::string& path) {
+    return Upper(path.substr(0, path.find('\\')));
+}
+
 void WillWrite(const std::string& path) {
     auto key = St().keys.find(path);
-    St().unflushed.emplace_back(path, key != St().keys.end() ? std::optional<Key>(key->second)
-                                                             : std::nullopt);
+    std::optional<Key> before =
+        key != St().keys.end() ? std::optional<Key>(key->second) : std::nullopt;
+    St().unflushed.emplace_back(HiveOf(path), [path, before] {
+        if (before) {
+            St().keys[path] = *before;
+        } else {
+            St().keys.erase(path);
+        }
+    });
+}
+
+void WillWriteDevice(Device& d) {
+    const bool global = d.disabledGlobal;
+    const bool config = d.disabledConfig;
+    const DWORD other = d.otherConfigFlags;
+    Device* device = &d;
+    St().unflushed.emplace_back("SYSTEM", [device, global, config, other] {
+        device->disabledGlobal = global;
+        device->disabledConfig = config;
+        device->otherConfigFlags = other;
+    });
 }
 
 } // namespace sim
@@ -216,10 +236,13 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         if (hModule == &cfgmgr32Module && strcmp(lpProcName, "CM_Get_HW_Prof_FlagsA") == 0) {
             return (FARPROC)(void (*)(void))CM_Get_HW_Prof_FlagsA;
         }
-        if (hModule == &cfgmgr32Module && strcmp(lpProcName, "CM_Register_Notification") == 0) {
+        // CM_Register_Notification and CM_Unregister_Notification: Windows 8 and later.
+        if (hModule == &cfgmgr32Module && St().windows8 &&
+            strcmp(lpProcName, "CM_Register_Notification") == 0) {
             return (FARPROC)(void (*)(void))CM_Register_Notification;
         }
-        if (hModule == &cfgmgr32Module && strcmp(lpProcName, "CM_Unregister_Notification") == 0) {
+        if (hModule == &cfgmgr32Module && St().windows8 &&
+            strcmp(lpProcName, "CM_Unregister_Notification") == 0) {
             return (FARPROC)(void (*)(void))CM_Unregister_Notification;
         }
     }
@@ -227,15 +250,16 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     return nullptr;
 }
 
-// The path of the program's own file.
+// The path of the program's own file: where an administrator unpacked it, or the one the
+// Service Control Manager started.
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
-    static const char path[] = "C:\\Program Files\\donglectl\\donglectl.exe";
-    if (hModule != nullptr || lpFilename == nullptr || nSize < sizeof(path)) {
+    const std::string path = St().modulePath.empty() ? sim::kProgramPath : St().modulePath;
+    if (hModule != nullptr || lpFilename == nullptr || nSize <= path.size()) {
         sim::Fail(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    memcpy(lpFilename, path, sizeof(path));
-    return sizeof(path) - 1;
+    memcpy(lpFilename, path.c_str(), path.size() + 1);
+    return (DWORD)path.size();
 }
 
 // The texts of the errors the tests meet; any other has none, as many Setup API codes have none
@@ -281,9 +305,8 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
                               DWORD nSubAuthority2, DWORD nSubAuthority3, DWORD nSubAuthority4,
                               DWORD nSubAuthority5, DWORD nSubAuthority6, DWORD nSubAuthority7,
                               PSID* pSid) {
-    (void)nSubAuthority2, (void)nSubAuthority3, (void)nSubAuthority4, (void)nSubAuthority5;
-    (void)nSubAuthority6, (void)nSubAuthority7;
-    if (pIdentifierAuthority == nullptr || pSid == nullptr || nSubAuthorityCount != 2) {
+    if (pIdentifierAuthority == nullptr || pSid == nullptr || nSubAuthorityCount == 0 ||
+        nSubAuthorityCount > 8) {
         return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     // The page on AllocateAndInitializeSid: it can fail, with GetLastError saying why (out of
@@ -291,31 +314,33 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
     if (!St().sidsAllocate) {
         return sim::Fail(ERROR_NOT_ENOUGH_MEMORY);
     }
-    Sid* sid = new Sid;
-    memcpy(sid->authority, pIdentifierAuthority->Value, 6);
-    sid->rid[0] = nSubAuthority0;
-    sid->rid[1] = nSubAuthority1;
+    const DWORD rids[8] = {nSubAuthority0, nSubAuthority1, nSubAuthority2, nSubAuthority3,
+                           nSubAuthority4, nSubAuthority5, nSubAuthority6, nSubAuthority7};
+    std::string bytes = sim::SidOf(pIdentifierAuthority->Value[5],
+                                   std::vector<DWORD>(rids, rids + nSubAuthorityCount));
+    memcpy(&bytes[2], pIdentifierAuthority->Value, 6);
+    BYTE* sid = new BYTE[bytes.size()];
+    memcpy(sid, bytes.data(), bytes.size());
     St().openSids++;
     *pSid = sid;
     return TRUE;
 }
 
-// Only the Administrators group is known: the token is a member while the process runs with
-// administrator rights (elevated, where Windows has UAC).
+// The token's enabled groups: a filtered administrator's Administrators group is deny-only, and
+// CheckTokenMembership does not count it.
 BOOL CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember) {
-    static const BYTE ntAuthority[6] = SECURITY_NT_AUTHORITY;
-    const Sid* sid = (const Sid*)SidToCheck;
-    if (TokenHandle != nullptr || sid == nullptr || IsMember == nullptr) {
+    if (TokenHandle != nullptr || SidToCheck == nullptr || IsMember == nullptr) {
         return sim::Fail(ERROR_INVALID_PARAMETER);
     }
-    *IsMember = memcmp(sid->authority, ntAuthority, 6) == 0 &&
-                sid->rid[0] == SECURITY_BUILTIN_DOMAIN_RID &&
-                sid->rid[1] == DOMAIN_ALIAS_RID_ADMINS && St().administrator;
+    const BYTE* sid = (const BYTE*)SidToCheck;
+    const std::string bytes((const char*)sid, 8 + 4 * (size_t)sid[1]);
+    const std::vector<std::string> sids = sim::TokenSids();
+    *IsMember = std::find(sids.begin(), sids.end(), bytes) != sids.end();
     return TRUE;
 }
 
 PVOID FreeSid(PSID pSid) {
-    delete (Sid*)pSid;
+    delete[](BYTE*) pSid;
     St().openSids--;
     return nullptr;
 }

@@ -6,6 +6,29 @@
 
 using sim::St;
 
+namespace {
+
+// The Registry Redirector: a 32-bit process on 64-bit Windows that does not ask for the 64-bit
+// view (KEY_WOW64_64KEY) reads and writes HKLM\SOFTWARE in its 32-bit view, Wow6432Node. The
+// keys Windows shares between the views are not modelled: the program writes none.
+std::string ViewPath(const std::string& path, REGSAM sam) {
+    const std::string software = "SOFTWARE\\";
+    if (!St().wow64 || (sam & KEY_WOW64_64KEY) != 0 ||
+        path.compare(0, software.size(), software) != 0 ||
+        path.compare(0, software.size() + 12, software + "WOW6432NODE\\") == 0) {
+        return path;
+    }
+    return software + "WOW6432NODE\\" + path.substr(software.size());
+}
+
+// HKEY_LOCAL_MACHINE's default access lists let Users read and only administrators and
+// LocalSystem write.
+bool MayWrite(REGSAM sam) {
+    return sim::Elevated() || (sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) == 0;
+}
+
+} // namespace
+
 extern "C" {
 
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
@@ -22,11 +45,14 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
         (dwOptions & ~(DWORD)REG_OPTION_VOLATILE) != 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    const std::string path = sim::Upper(lpSubKey);
+    const std::string path = ViewPath(sim::Upper(lpSubKey), samDesired);
     // Logged as the registry compares it: letter case is not part of a key's name.
     sim::Event("CreateKey " + path + ((dwOptions & REG_OPTION_VOLATILE) ? " volatile" : ""));
     if (St().keyCreationError != 0) {
         return St().keyCreationError;
+    }
+    if (!MayWrite(samDesired | KEY_CREATE_SUB_KEY)) {
+        return ERROR_ACCESS_DENIED;
     }
     // An existing key is opened as it is, keeping the volatility it was created with.
     if (St().keys.count(path) == 0) {
@@ -165,15 +191,21 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
     return ERROR_SUCCESS;
 }
 
-// RegFlushKey: returns once the key's changes are on disk; until then (or until the registry's
-// lazy flusher has written them) a power cut may lose them. The whole hive is written here.
+// RegFlushKey: returns once "all the data for the hive that contains the specified key" is on
+// disk; until then (or until the registry's lazy flusher, which promises no moment, has written
+// them) a power cut may lose changes. Other hives stay as they were.
 LONG RegFlushKey(HKEY hKey) {
     sim::Call();
-    if (sim::FindKey(hKey) == nullptr) {
+    const sim::OpenKey* key = sim::FindKey(hKey);
+    if (key == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    sim::Event("FlushKey");
-    St().unflushed.clear();
+    const std::string hive = sim::HiveOf(key->path);
+    sim::Event("FlushKey " + hive);
+    auto& unflushed = St().unflushed;
+    unflushed.erase(std::remove_if(unflushed.begin(), unflushed.end(),
+                                   [&](const auto& write) { return write.first == hive; }),
+                    unflushed.end());
     return ERROR_SUCCESS;
 }
 
@@ -227,9 +259,12 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
     if (lpSubKey == nullptr || phkResult == nullptr || ulOptions != 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    const std::string path = sim::Upper(lpSubKey);
+    const std::string path = ViewPath(sim::Upper(lpSubKey), samDesired);
     if (path != kDeviceClasses && St().keys.count(path) == 0) {
         return ERROR_FILE_NOT_FOUND;
+    }
+    if (!MayWrite(samDesired)) {
+        return ERROR_ACCESS_DENIED;
     }
     auto key = std::make_unique<sim::OpenKey>();
     key->path = path;

@@ -308,7 +308,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         error = ERROR_IN_WOW64;
     } else if (St().refuseEveryChange != 0) {
         error = St().refuseEveryChange;
-    } else if (!St().administrator) {
+    } else if (!sim::Elevated()) {
         // DIF_PROPERTYCHANGE's default handler needs a member of the Administrators group. The
         // program never relies on it: it refuses itself without the group; RefuseEveryChange
         // models an administrator who is denied all the same.
@@ -369,6 +369,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
     // DICS_FLAG_CONFIGSPECIFIC in the current one; the two are separate settings. Whether a
     // configuration-specific enable undoes a global disable is not documented: the stricter
     // reading, only a global enable does.
+    sim::WillWriteDevice(d); // in the SYSTEM hive, flushed with it
     (p.Scope == DICS_FLAG_GLOBAL ? d.disabledGlobal : d.disabledConfig) =
         p.StateChange == DICS_DISABLE;
     if (wasDisabled && !sim::Disabled(d)) {
@@ -431,7 +432,7 @@ BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     if (PropertyBuffer == nullptr || PropertyBufferSize != sizeof(DWORD)) {
         return sim::Fail(ERROR_INVALID_PARAMETER);
     }
-    if (!St().administrator) {
+    if (!sim::Elevated()) {
         return sim::Fail(ERROR_ACCESS_DENIED); // never reached: the program refuses first
     }
     DWORD flags;
@@ -442,6 +443,8 @@ BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     if (sim::InTree(d) && !d.runsDisabled) {
         d.runsDisabled = sim::Disabled(d);
     }
+    // The device's settings are kept in the SYSTEM hive, flushed with it.
+    sim::WillWriteDevice(d);
     d.disabledGlobal = (flags & CONFIGFLAG_DISABLED) != 0;
     d.otherConfigFlags = flags & ~(DWORD)CONFIGFLAG_DISABLED;
     return TRUE;

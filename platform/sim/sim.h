@@ -202,9 +202,16 @@ void ReturnChildren(ChildrenReturn reading);
 // power cut that also loses the registry writes not flushed (RegFlushKey). Calls() counts them.
 void EndProcessAtCall(long call, bool powerCut);
 long Calls();
-// Runs with administrator rights (the default), or without: then the token is no member of the
-// Administrators group and the class installer answers ERROR_ACCESS_DENIED to every change.
-// sidsAllocate false: AllocateAndInitializeSid fails, so that the rights cannot be checked.
+// Who the process runs as. Administrator: an administrator's full token (elevated, where
+// Windows has user account control). FilteredAdministrator: the same user's token under user
+// account control before elevation, the Administrators group deny-only. StandardUser: a member
+// of Users alone. System: LocalSystem, as services run.
+enum class Token { System, Administrator, FilteredAdministrator, StandardUser };
+void RunAs(Token token);
+// Runs with administrator rights (the default), or without (a filtered token): then the token
+// is no member of the Administrators group and the class installer answers ERROR_ACCESS_DENIED
+// to every change. sidsAllocate false: AllocateAndInitializeSid fails, so that the rights cannot
+// be checked.
 void RunAsAdministrator(bool administrator, bool sidsAllocate = true);
 // SIDs allocated and not yet freed.
 int OpenSids();
@@ -214,8 +221,34 @@ int OpenSids();
 // is the last parent the node had, or the root of the tree when that one is gone.
 void RunAsWindows8(bool windows8);
 
-// A restart of the machine: volatile keys are gone, changes deferred to it take effect.
+// A restart of the machine: volatile keys are gone, changes deferred to it take effect, files
+// MoveFileEx was asked to delete at the restart are deleted.
 void Restart();
+// The program file a process runs from (GetModuleFileNameA): donglectl as an administrator
+// unpacked it, with bytes of its own. ProgramFile() holds those bytes.
+extern const char kProgramPath[];
+std::string ProgramFile();
+// The services Windows starts at its start (SERVICE_AUTO_START), by name, each with the
+// command line its configuration holds; a start that fails (no such program file, or none that
+// runs: empty or not a program) is left out, as the Service Control Manager logs it and goes
+// on. No one has logged on yet.
+std::vector<std::pair<std::string, std::string>> AutoStartServices();
+// The process runs as that service, from that program file (empty: from a command prompt, as
+// donglectl at kProgramPath): StartServiceCtrlDispatcherA connects, and runs its ServiceMain.
+void RunAsService(const std::string& service, const std::string& path);
+// The service's state as it last reported it (SERVICE_STOPPED ... ) and its exit code; whether
+// it is installed at all.
+bool ServiceInstalled(const std::string& service);
+std::pair<DWORD, DWORD> ServiceState(const std::string& service);
+// Files and folders (paths upper-cased). The common application data folder is C:\ProgramData,
+// with the access list Windows gives it.
+bool FileExists(const std::string& path);
+std::vector<std::string> FilesUnder(const std::string& folder);
+// Another process holds (true) or releases the named mutex.
+void HoldMutexElsewhere(const std::string& name, bool held);
+// The console control event ctrlType raised when the program makes its platform call numbered
+// call (counting from 1): the handlers run before that call does.
+void RaiseConsoleEventAtCall(long call, DWORD ctrlType);
 
 // The node is in the device tree (present), and it is disabled (by either setting, or as it
 // runs until a restart). False for an unknown instance ID.

@@ -4,8 +4,10 @@
 
 #include "platform/sim/sim.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -43,6 +45,45 @@ struct OpenKey {
     REGSAM access;
 };
 
+// An access list entry, its SID in Windows' byte layout.
+struct Ace {
+    BYTE type;
+    BYTE flags;
+    ACCESS_MASK mask;
+    std::string sid;
+};
+// Who owns a file or folder and who may do what with it.
+struct Security {
+    std::string owner;
+    bool isProtected = false;
+    std::vector<Ace> dacl;
+};
+struct FileNode {
+    bool directory = false;
+    std::string bytes;
+    Security security;
+    // Written since the last FlushFileBuffers: a power cut loses the data.
+    bool flushed = true;
+};
+struct OpenFile {
+    std::string path;
+    DWORD access;
+    size_t position = 0;
+};
+// A service as the Service Control Manager has it at run time; its configuration lives in the
+// registry (SYSTEM\CurrentControlSet\Services\<name>), as on Windows.
+struct ServiceRuntime {
+    int openHandles = 0;
+    bool markedForDeletion = false;
+    bool running = false;
+    DWORD state = SERVICE_STOPPED;
+    DWORD exitCode = 0;
+};
+struct ScHandle {
+    std::string service; // empty: the Service Control Manager itself
+    DWORD access;
+};
+
 struct State {
     std::deque<Device> devices;
     std::map<std::string, Key> keys;
@@ -66,7 +107,8 @@ struct State {
         bool silent; // no notification tells of it
     };
     std::vector<Plug> plugs;
-    std::map<size_t, DWORD> consoleEvents; // pause number -> event
+    std::map<size_t, DWORD> consoleEvents;     // pause number -> event
+    std::map<long, DWORD> consoleEventsAtCall; // platform call number -> event
     // The time a close event's handler runs out: the system ends the process then (0: none).
     DWORD endsAt = 0;
     // Platform calls made so far, and the one at which the process is ended (0: none), by a kill
@@ -74,9 +116,32 @@ struct State {
     long calls = 0;
     long endAtCall = 0;
     bool powerCut = false;
-    // Registry writes since the last RegFlushKey, to undo at a power cut: a key's path and its
-    // state before the write (nullopt: it did not exist).
-    std::vector<std::pair<std::string, std::optional<Key>>> unflushed;
+    // Writes to a hive since its last RegFlushKey, to undo at a power cut, by hive ("SYSTEM",
+    // "SOFTWARE"): registry keys, and the devices' settings, which Windows keeps in the SYSTEM
+    // hive.
+    std::vector<std::pair<std::string, std::function<void()>>> unflushed;
+    // The file system, by upper-cased path; open files by handle (kFileHandles + index).
+    std::map<std::string, FileNode> files;
+    std::vector<std::optional<OpenFile>> openFiles;
+    // Named mutexes: held by this process, by another one, or abandoned by a process that ended
+    // holding it; handles (kMutexHandles + index) name one.
+    struct Mutex {
+        std::string name;
+        bool heldHere = false;
+        bool heldElsewhere = false;
+        bool abandoned = false;
+    };
+    std::vector<Mutex> mutexes;
+    std::vector<std::optional<size_t>> mutexHandles;
+    // Who the process runs as.
+    Token token = Token::Administrator;
+    // The process is the program file at modulePath, started by the Service Control Manager as
+    // this service (empty: from a command prompt).
+    std::string modulePath;
+    std::string service;
+    std::map<std::string, ServiceRuntime> services;
+    std::vector<std::optional<ScHandle>> scHandles;
+    LPHANDLER_FUNCTION serviceHandler = nullptr;
     // Events (CreateEventA): signalled or not.
     std::deque<std::atomic<bool>> eventObjects;
     // Registrations for device-change notifications: a callback (Configuration Manager) or a
@@ -108,7 +173,6 @@ struct State {
     std::atomic<bool> consoleEnded{false};
     std::thread::id mainThread;
     bool windows8 = false;
-    bool administrator = true;
     bool sidsAllocate = true;
     int openSids = 0;
     UINT codePage = 1252;
@@ -134,6 +198,17 @@ bool SameGuid(const GUID& a, const GUID& b);
 DevInfoSet* FindSet(HDEVINFO h);
 OpenKey* FindKey(HKEY h);
 
+// SIDs in Windows' byte layout, and the token's groups: what an access check compares.
+std::string SidOf(BYTE authority, const std::vector<DWORD>& rids);
+extern const std::string kSystemSid, kAdministratorsSid, kUsersSid, kEveryoneSid,
+    kAuthenticatedUsersSid, kCreatorOwnerSid, kAdministratorUserSid, kStandardUserSid;
+// The SIDs the token holds enabled (the user's first); a deny-only group is left out, as an
+// access check allows nothing through it.
+std::vector<std::string> TokenSids();
+// Whether the token may do all of desired to a file or folder: its owner may always read and
+// change its access list; otherwise the entries in order, a denial of any desired right
+// first, until every right is allowed.
+bool AccessAllowed(const Security& security, ACCESS_MASK desired);
 // A device of an open set, as a did names it.
 struct Member {
     DevInfoSet* set;
@@ -159,8 +234,31 @@ void Call();
 // effect, a console handler that pauses gets its turn, and the process ends when a close event's
 // handler has run out of time.
 void Advance(DWORD ms);
-// A registry key is about to change: kept for a power cut to undo until RegFlushKey.
+// A registry key is about to change: kept for a power cut to undo until RegFlushKey of its hive.
 void WillWrite(const std::string& path);
+// A device's settings are about to change: kept likewise, in the SYSTEM hive.
+void WillWriteDevice(Device& d);
+// The hive a key's path lies in.
+std::string HiveOf(const std::string& path);
+// Administrators' rights: the token holds the Administrators group enabled (SYSTEM, or an
+// administrator's full token).
+bool Elevated();
+// Handles of files and mutexes, apart from the events' small numbers.
+const size_t kMutexHandles = 0x10000;
+const size_t kFileHandles = 0x20000;
+// A power cut: the writes not flushed are lost.
+void LoseUnflushed();
+// The disk as Windows leaves it, and a folder added to it.
+void PlantFileSystem();
+void AddFolder(const std::string& path, const Security& security);
+// A restart deletes what MoveFileEx was asked to delete then.
+void DeletePendingFiles();
+// WaitForSingleObject on a mutex's handle.
+DWORD WaitForMutex(HANDLE hMutex, DWORD ms);
+// Services: a restart deletes the ones marked for deletion; a process that ends closes its
+// handles to them.
+void DeleteMarkedServices();
+void CloseServiceHandles();
 // Applies the plug and unplug steps due by now, telling the registrations of each.
 void ApplyPlugs();
 // The time of the next plug step after now; 0xFFFFFFFF for none.

@@ -63,7 +63,20 @@ void Reset() {
     s.consoleEvents.clear();
     s.consoleHandlers.clear();
     s.windows8 = false;
-    s.administrator = true;
+    s.token = Token::Administrator;
+    s.modulePath.clear();
+    s.service.clear();
+    s.services.clear();
+    s.scHandles.clear();
+    s.serviceHandler = nullptr;
+    s.openFiles.clear();
+    s.mutexes.clear();
+    s.mutexHandles.clear();
+    s.consoleEventsAtCall.clear();
+    PlantFileSystem();
+    // Keys every Windows has: the SYSTEM hive's control set, and RunOnce.
+    s.keys["SYSTEM\\CURRENTCONTROLSET\\CONTROL"];
+    s.keys["SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE"];
     s.sidsAllocate = true;
     s.openSids = 0;
     s.codePage = 1252;
@@ -144,6 +157,17 @@ void RaiseConsoleEventDuringPause(size_t pause, DWORD ctrlType) {
     St().consoleEvents[pause] = ctrlType;
 }
 void ProcessGone() {
+    // A mutex the process held is abandoned; its handles close.
+    for (State::Mutex& m : St().mutexes) {
+        m.abandoned = m.abandoned || m.heldHere;
+        m.heldHere = false;
+    }
+    St().mutexHandles.clear();
+    St().openFiles.clear();
+    CloseServiceHandles();
+    if (!St().service.empty()) {
+        St().services[Upper(St().service)].running = false;
+    }
     St().registrations.clear();
     St().windows.clear();
     St().messages.clear();
@@ -172,8 +196,22 @@ bool EntryReturned() {
     return s.consoleEnded.exchange(false);
 }
 void RunAsAdministrator(bool administrator, bool sidsAllocate) {
-    St().administrator = administrator;
+    St().token = administrator ? Token::Administrator : Token::FilteredAdministrator;
     St().sidsAllocate = sidsAllocate;
+}
+void RunAs(Token token) {
+    St().token = token;
+}
+const char kProgramPath[] = "C:\\Tools\\donglectl\\donglectl.exe";
+std::string ProgramFile() {
+    std::string bytes = "MZ donglectl as built";
+    for (size_t i = 0; bytes.size() < 10000; i++) {
+        bytes += (char)(i * 7 + 3);
+    }
+    return bytes;
+}
+void RaiseConsoleEventAtCall(long call, DWORD ctrlType) {
+    St().consoleEventsAtCall[call] = ctrlType;
 }
 int OpenSids() {
     return St().openSids;
@@ -193,6 +231,13 @@ void DeleteValue(const std::string& path, const std::string& name) {
 }
 void Restart() {
     State& s = St();
+    DeletePendingFiles();
+    DeleteMarkedServices();
+    s.service.clear();
+    s.modulePath.clear();
+    for (State::Mutex& m : s.mutexes) {
+        m.abandoned = m.heldHere = m.heldElsewhere = false;
+    }
     for (auto it = s.keys.begin(); it != s.keys.end();) {
         it = it->second.volatileKey ? s.keys.erase(it) : std::next(it);
     }

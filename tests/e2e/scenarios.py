@@ -40,8 +40,8 @@ ENDED = 0xFFFFFFFF
 # State changes as installer-fails names them: (DICS_*, DICS_FLAG_*).
 CHANGES = {"disable": (2, 1), "enable-global": (1, 1), "enable-config": (1, 2)}
 # Steps between the device module's operations, on the simulated platform only.
-# logon: Windows runs the RunOnce entries, as at the next logon of an administrator.
-STEPS = re.compile(r"^(unplug:|plug:).+$|^restart$|^logon$")
+# start: Windows starts again and runs its auto-start services, before anyone logs on.
+STEPS = re.compile(r"^(unplug:|plug:).+$|^restart$|^start$")
 
 # Error codes a scenario may name instead of giving their number.
 ERRORS = {

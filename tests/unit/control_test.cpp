@@ -106,25 +106,46 @@ CtlRun RunDongleCtl(std::vector<std::string> args, bool stdoutFull = false) {
     return {status, out, testing::internal::GetCapturedStderr()};
 }
 
-// The next logon of an administrator: Windows runs each RunOnce command line, deleting its value
-// first, or after it ran where its name begins with "!". The commands are donglectl's.
-CtlRun Logon() {
-    const char kRunOnce[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+// "<program>" <arguments>, the program quoted: the program and the arguments.
+std::pair<std::string, std::vector<std::string>> SplitCommand(const std::string& command) {
+    std::istringstream line(command.substr(command.find('"', 1) + 1));
+    std::vector<std::string> args;
+    for (std::string arg; line >> arg;) {
+        args.push_back(arg);
+    }
+    return {command.substr(1, command.find('"', 1) - 1), args};
+}
+
+// Who logs on after Windows has started: nobody (a kiosk, a server), a standard user, or an
+// administrator, with the filtered token user account control gives the logon or the full one.
+enum class Logon { Nobody, StandardUser, FilteredAdministrator, Administrator };
+
+// Windows starts again: the machine restarts, the Service Control Manager starts each auto-start
+// service as LocalSystem before anyone logs on, then who logs on. HKLM RunOnce entries run only
+// at an administrator's logon (KB 2021405), with the logon's token, each value deleted before
+// its command runs, or after it where its name begins with "!".
+CtlRun StartWindows(Logon who = Logon::Nobody) {
+    sim::Restart();
     CtlRun all = {0, "", ""};
-    for (const auto& [name, value] : sim::Values(kRunOnce)) {
-        if (name[0] != '!') {
-            sim::DeleteValue(kRunOnce, name);
-        }
-        // "<program>" <arguments>, the program quoted.
-        const std::string command = value.bytes.c_str();
-        std::istringstream line(command.substr(command.find('"', 1) + 1));
-        std::vector<std::string> args;
-        for (std::string arg; line >> arg;) {
-            args.push_back(arg);
-        }
+    for (const auto& [name, command] : sim::AutoStartServices()) {
+        const auto [program, args] = SplitCommand(command);
+        sim::RunAsService(name, program);
         const CtlRun one = RunDongleCtl(args);
         all = {one.status, all.out + one.out, all.err + one.err};
-        sim::DeleteValue(kRunOnce, name);
+        sim::RunAsService("", "");
+    }
+    if (who == Logon::FilteredAdministrator || who == Logon::Administrator) {
+        const char kRunOnce[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+        sim::RunAsAdministrator(who == Logon::Administrator);
+        for (const auto& [name, value] : sim::Values(kRunOnce)) {
+            if (name[0] != '!') {
+                sim::DeleteValue(kRunOnce, name);
+            }
+            const CtlRun one = RunDongleCtl(SplitCommand(value.bytes.c_str()).second);
+            all = {one.status, all.out + one.out, all.err + one.err};
+            sim::DeleteValue(kRunOnce, name);
+        }
+        sim::RunAsAdministrator(true);
     }
     return all;
 }
@@ -204,10 +225,10 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
         const size_t colon = op.find(':');
         if (op == "restart") {
             sim::Restart();
-        } else if (op == "logon") {
-            const CtlRun logon = Logon();
-            all.out += logon.out;
-            all.err += logon.err;
+        } else if (op == "start") {
+            const CtlRun start = StartWindows();
+            all.out += start.out;
+            all.err += start.err;
         } else if (colon != std::string::npos) {
             sim::Device* d = sim::FindDevice(op.substr(colon + 1));
             ASSERT_NE(d, nullptr) << op;
@@ -641,43 +662,200 @@ TEST_F(Control, InWow64NothingIsSwitched) {
     EXPECT_EQ(Status(), Counts(2, 0));
 }
 
-// reset ended at every platform call it makes, by a kill or by a power cut, on a composite
-// dongle under each reading of a change to a node out of the tree: after the machine restarts and
-// an administrator logs on (Windows runs the RunOnce entries), both nodes are enabled, and no
-// reset is left pending.
-TEST(DongleCtl, ResetEndedAnywhereLeavesTheDongleEnabledAfterRecovery) {
-    auto plant = [](sim::AbsentNodeChange reading) {
-        sim::Reset();
-        sim::TreatAbsentNodeChange(reading);
-        sim::AddDevice(kController);
-        sim::AddDevice(kHub).parent = kController;
-        for (const char* id : {kDongle, kDongleMi}) {
-            sim::Device& d = sim::AddDevice(id);
-            d.hardwareIds = sim::MultiSz({"USB\\VID_7B2E&PID_2F40&REV_0100"});
-            d.parent = id == kDongle ? kHub : kDongle;
-            d.interfaces = {kUsbDevice};
+// The composite dongle on a hub, as the recovery tests plant it, under one reading of a change
+// to a node out of the tree.
+void PlantCompositeDongle(sim::AbsentNodeChange reading) {
+    sim::Reset();
+    sim::TreatAbsentNodeChange(reading);
+    sim::AddDevice(kController);
+    sim::AddDevice(kHub).parent = kController;
+    for (const char* id : {kDongle, kDongleMi}) {
+        sim::Device& d = sim::AddDevice(id);
+        d.hardwareIds = sim::MultiSz({"USB\\VID_7B2E&PID_2F40&REV_0100"});
+        d.parent = id == kDongle ? kHub : kDongle;
+        d.interfaces = {kUsbDevice};
+    }
+}
+
+const std::vector<std::string> kReset = {"reset", "{A5DCBF10-6530-11D2-901F-00C04FB951ED}"};
+const char kRecoveryFolder[] = "C:\\ProgramData\\donglectl-recovery";
+
+// A reset of the composite dongle ended by a kill right after the dongle's node was disabled.
+void ResetEndedAfterTheFirstDisable() {
+    for (long call = 1;; call++) {
+        PlantCompositeDongle(sim::AbsentNodeChange::Made);
+        sim::EndProcessAtCall(call, false);
+        ASSERT_EQ(RunDongleCtl(kReset).status, -1);
+        if (sim::IsDisabled(kDongle)) {
+            return;
         }
+    }
+}
+
+// reset ended at every platform call it makes, by a kill or by a power cut, on a composite
+// dongle under each reading of a change to a node out of the tree: when Windows starts again,
+// whoever logs on after it (nobody, a standard user, an administrator under user account control
+// or with full rights), both nodes are enabled, no reset is pending and the recovery service is
+// gone. The recovery itself ended at any of its calls runs again at the next start.
+TEST(DongleCtl, ResetEndedAnywhereLeavesTheDongleEnabledAfterTheNextStart) {
+    auto expectRecovered = [](const std::string& where) {
+        EXPECT_FALSE(sim::IsDisabled(kDongle)) << where;
+        EXPECT_FALSE(sim::IsDisabled(kDongleMi)) << where;
+        EXPECT_EQ(RunDongleCtl({"status"}).err, "") << where;
+        EXPECT_FALSE(sim::ServiceInstalled("donglectlRecovery")) << where;
     };
-    const std::vector<std::string> reset = {"reset", "{A5DCBF10-6530-11D2-901F-00C04FB951ED}"};
     for (sim::AbsentNodeChange reading :
          {sim::AbsentNodeChange::Made, sim::AbsentNodeChange::WrittenFailed,
-          sim::AbsentNodeChange::Refused}) {
-        plant(reading);
-        EXPECT_EQ(RunDongleCtl(reset).status, 0);
+          sim::AbsentNodeChange::Refused, sim::AbsentNodeChange::MadeUnwritten}) {
+        PlantCompositeDongle(reading);
+        EXPECT_EQ(RunDongleCtl(kReset).status, 0);
+        // Finished, it leaves nothing: the service and, at the next restart, the copy.
+        EXPECT_FALSE(sim::ServiceInstalled("donglectlRecovery"));
+        sim::Restart();
+        EXPECT_FALSE(sim::FileExists(kRecoveryFolder));
         const long calls = sim::Calls();
         for (long call = 1; call <= calls; call++) {
             for (bool powerCut : {false, true}) {
-                plant(reading);
-                sim::EndProcessAtCall(call, powerCut);
-                EXPECT_EQ(RunDongleCtl(reset).status, -1) << call;
-                sim::Restart();
-                Logon();
-                EXPECT_FALSE(sim::IsDisabled(kDongle)) << call << (powerCut ? " power cut" : "");
-                EXPECT_FALSE(sim::IsDisabled(kDongleMi)) << call;
-                EXPECT_EQ(RunDongleCtl({"status"}).err, "") << call;
+                for (Logon who : {Logon::Nobody, Logon::StandardUser, Logon::FilteredAdministrator,
+                                  Logon::Administrator}) {
+                    const std::string where = std::to_string(call) +
+                                              (powerCut ? " power cut, logon " : " kill, logon ") +
+                                              std::to_string((int)who);
+                    PlantCompositeDongle(reading);
+                    sim::EndProcessAtCall(call, powerCut);
+                    EXPECT_EQ(RunDongleCtl(kReset).status, -1) << where;
+                    StartWindows(who);
+                    expectRecovered(where);
+                }
             }
         }
     }
+    // A reset ended after its first disable; the recovery ended in turn at each of its calls by
+    // a power cut: the next start finishes it.
+    ResetEndedAfterTheFirstDisable();
+    const long before = sim::Calls();
+    EXPECT_EQ(StartWindows().status, 0);
+    expectRecovered("uninterrupted recovery");
+    const long recoveryCalls = sim::Calls() - before;
+    for (long call = 1; call <= recoveryCalls; call++) {
+        ResetEndedAfterTheFirstDisable();
+        sim::EndProcessAtCall(sim::Calls() + call, true);
+        StartWindows();
+        StartWindows();
+        expectRecovered("recovery cut at " + std::to_string(call));
+    }
+}
+
+// Ctrl+C at any platform call of reset: the installer disables nothing after that call, and the
+// enable pass leaves every node enabled (before the handler is installed, Ctrl+C ends the process
+// with nothing switched).
+TEST(DongleCtl, CtrlCAtAnyCallOfResetStopsEveryLaterDisable) {
+    PlantCompositeDongle(sim::AbsentNodeChange::Made);
+    EXPECT_EQ(RunDongleCtl(kReset).status, 0);
+    const long calls = sim::Calls();
+    for (long call = 1; call <= calls; call++) {
+        PlantCompositeDongle(sim::AbsentNodeChange::Made);
+        sim::RaiseConsoleEventAtCall(call, CTRL_C_EVENT);
+        const CtlRun run = RunDongleCtl(kReset);
+        const auto& events = sim::Events();
+        const auto pressed = std::find(events.begin(), events.end(), "ConsoleEvent 0");
+        ASSERT_NE(pressed, events.end()) << call;
+        // The call the key was pressed at may be the installer's own.
+        const bool atInstall = pressed + 1 != events.end() && pressed[1].rfind("Install ", 0) == 0;
+        for (auto e = pressed + (atInstall ? 2 : 1); e != events.end(); ++e) {
+            EXPECT_NE(e->rfind("Install ", 0) == 0 && e->find(" 2 1 ") != std::string::npos, true)
+                << call << ": " << *e;
+        }
+        EXPECT_FALSE(sim::IsDisabled(kDongle)) << call;
+        EXPECT_FALSE(sim::IsDisabled(kDongleMi)) << call;
+        EXPECT_TRUE(run.status == (int)ERROR_CANCELLED || run.status == 0 || run.status == -1)
+            << call;
+    }
+}
+
+// What runs at Windows' start is out of a standard user's reach: the copy, its folder, the
+// service and the record. A folder of that name that a standard user made first (they own it) is
+// refused, and then nothing is switched off.
+TEST(DongleCtl, AStandardUserCannotChangeWhatRunsAtStart) {
+    ResetEndedAfterTheFirstDisable();
+    const std::string program = std::string(kRecoveryFolder) + "\\donglectl.exe";
+    ASSERT_TRUE(sim::FileExists(program));
+    sim::RunAs(sim::Token::StandardUser);
+    EXPECT_EQ(CreateFileA(program.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DeleteFileA(program.c_str()));
+    EXPECT_FALSE(MoveFileExA(kRecoveryFolder, "C:\\ProgramData\\moved", 0));
+    EXPECT_EQ(CreateFileA((std::string(kRecoveryFolder) + "\\version.dll").c_str(), GENERIC_WRITE,
+                          0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+    SC_HANDLE hScm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    EXPECT_EQ(OpenServiceA(hScm, "donglectlRecovery", SERVICE_CHANGE_CONFIG), nullptr);
+    EXPECT_EQ(OpenServiceA(hScm, "donglectlRecovery", DELETE), nullptr);
+    CloseServiceHandle(hScm);
+    HKEY hk = nullptr;
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\donglectl\\Recovery", 0,
+                            KEY_SET_VALUE | KEY_WOW64_64KEY, &hk),
+              ERROR_SUCCESS);
+    sim::ProcessGone();
+    sim::RunAs(sim::Token::Administrator);
+
+    PlantCompositeDongle(sim::AbsentNodeChange::Made);
+    sim::RunAs(sim::Token::StandardUser);
+    ASSERT_TRUE(CreateDirectoryA(kRecoveryFolder, nullptr));
+    sim::RunAs(sim::Token::Administrator);
+    const CtlRun refused = RunDongleCtl(kReset);
+    EXPECT_EQ(refused.status, (int)ERROR_INVALID_OWNER);
+    EXPECT_NE(refused.err.find("the folder C:\\ProgramData\\donglectl-recovery"), std::string::npos)
+        << refused.err;
+    for (const sim::Change& c : sim::Changes()) {
+        EXPECT_NE(c.stateChange, (DWORD)DICS_DISABLE);
+    }
+}
+
+// A recovery whose program is not the one recorded (another build put in its place by an
+// administrator) refuses and keeps the record; one whose program is gone cannot start. Either
+// way the next run says that nothing is set up to finish the reset at the start.
+TEST(DongleCtl, ARecoveryWhoseProgramIsNotTheOneRecordedRefuses) {
+    const std::string program = std::string(kRecoveryFolder) + "\\donglectl.exe";
+    for (bool missing : {false, true}) {
+        ResetEndedAfterTheFirstDisable();
+        if (missing) {
+            ASSERT_TRUE(MoveFileExA(program.c_str(), "C:\\ProgramData\\elsewhere.exe", 0));
+        } else {
+            HANDLE h = CreateFileA(program.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD written = 0;
+            ASSERT_TRUE(WriteFile(h, "MZ another build", 16, &written, nullptr));
+            CloseHandle(h);
+        }
+        sim::ProcessGone();
+        StartWindows();
+        EXPECT_EQ(sim::ServiceState("donglectlRecovery").second,
+                  missing ? 0u : (DWORD)ERROR_FILE_INVALID);
+        EXPECT_TRUE(sim::IsDisabled(kDongle)) << missing;
+        EXPECT_NE(RunDongleCtl({"status"}).err.find("Nothing is set up to finish it"),
+                  std::string::npos)
+            << missing;
+    }
+}
+
+// A reset recorded as interrupted, and an enable that switches nothing (the node now hangs where
+// the grandparent test passes it over): the node still reads back disabled, so the record stays
+// and the run says so.
+TEST(DongleCtl, ARecordStaysUntilItsNodesReadBackEnabled) {
+    PlantCompositeDongle(sim::AbsentNodeChange::Made);
+    sim::FindDevice(kDongle)->disabledGlobal = true;
+    sim::FindDevice(kDongle)->parent = "";
+    const char kRecord[] = "SOFTWARE\\donglectl\\InterruptedResets";
+    sim::SetValue(kRecord, kReset[1], {REG_MULTI_SZ, std::string(kDongle) + '\0' + '\0'});
+    const CtlRun run = RunDongleCtl({"enable", kReset[1]});
+    EXPECT_EQ(run.status, (int)ERROR_GEN_FAILURE);
+    EXPECT_NE(run.err.find(std::string(kDongle) + " does not read back enabled."),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("a reset of " + kReset[1] + " was interrupted"), std::string::npos);
+    EXPECT_TRUE(sim::QueryValue(kRecord, kReset[1]).has_value());
 }
 
 // wait by each way Windows tells of changes: idle for ten minutes, then the dongle plugged in.
@@ -688,6 +866,7 @@ struct WaitFigures {
 };
 WaitFigures WaitForPluggedDongle(bool configManager, bool window, bool lost) {
     sim::Reset();
+    sim::RunAsWindows8(configManager); // CM_Register_Notification exists from Windows 8 on
     sim::RefuseNotifications(!configManager, !window);
     sim::LoseNotifications(lost);
     sim::Device& d = sim::AddDevice(kDongle);
