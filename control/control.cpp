@@ -254,8 +254,10 @@ bool DongleNodesEnabled(const char* ids, char* szFirstLeft, size_t cchFirstLeft)
             bFound = SetupDiGetDeviceInstanceIdA(hDevInfo, &did, szId, sizeof(szId), NULL) &&
                      _stricmp(szId, id) == 0;
             if (bFound) {
+                // Without its instance ID, the read leaves the profile's setting alone: a disable
+                // pass never writes it.
                 NodeReadBack state;
-                ReadBack(hDevInfo, &did, szId, &state);
+                ReadBack(hDevInfo, &did, "", &state);
                 bEnabled =
                     state.globalDisabled == tsClear || (state.globalDisabled == tsUnknown &&
                                                         state.bStatusKnown && !state.bRunsDisabled);
