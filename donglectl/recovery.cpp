@@ -160,7 +160,7 @@ static bool IsSystemOrAdministrators(const RecoverySids* pSids, PSID pSid) {
 }
 
 // Reads back who owns a file or folder and who may change it: 0 when the owner is Administrators
-// or SYSTEM and the protected access list grants none of the write rights to anyone else;
+// or SYSTEM and the access list grants none of the write rights to anyone else;
 // ERROR_INVALID_OWNER or ERROR_INVALID_ACL when not, or the error of the read.
 static DWORD CheckOnlyAdministratorsWrite(const RecoverySids* pSids, const char* szPath) {
     DWORD sdBuffer[1024];
@@ -170,12 +170,9 @@ static DWORD CheckOnlyAdministratorsWrite(const RecoverySids* pSids, const char*
     PACL pDacl = NULL;
     BOOL bDefaulted = FALSE;
     BOOL bPresent = FALSE;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD dwRevision = 0;
     if (!GetFileSecurityA(szPath, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, pSd,
                           sizeof(sdBuffer), &cbNeeded) ||
         !GetSecurityDescriptorOwner(pSd, &pOwner, &bDefaulted) ||
-        !GetSecurityDescriptorControl(pSd, &control, &dwRevision) ||
         !GetSecurityDescriptorDacl(pSd, &bPresent, &pDacl, &bDefaulted)) {
         return LastErrorOrGeneric();
     }
@@ -183,7 +180,7 @@ static DWORD CheckOnlyAdministratorsWrite(const RecoverySids* pSids, const char*
         return ERROR_INVALID_OWNER;
     }
     // No access list at all grants everyone everything.
-    if (!bPresent || pDacl == NULL || (control & SE_DACL_PROTECTED) == 0) {
+    if (!bPresent || pDacl == NULL) {
         return ERROR_INVALID_ACL;
     }
     for (DWORD i = 0; i < pDacl->AceCount; i++) {

@@ -146,13 +146,13 @@ void WillWrite(const std::string& path) {
     auto key = St().keys.find(path);
     std::optional<Key> before =
         key != St().keys.end() ? std::optional<Key>(key->second) : std::nullopt;
-    St().unflushed.emplace_back(HiveOf(path), [path, before] {
-        if (before) {
-            St().keys[path] = *before;
-        } else {
-            St().keys.erase(path);
-        }
-    });
+    St().unflushed.push_back({HiveOf(path), St().now, [path, before] {
+                                  if (before) {
+                                      St().keys[path] = *before;
+                                  } else {
+                                      St().keys.erase(path);
+                                  }
+                              }});
 }
 
 void WillWriteDevice(Device& d) {
@@ -160,11 +160,11 @@ void WillWriteDevice(Device& d) {
     const bool config = d.disabledConfig;
     const DWORD other = d.otherConfigFlags;
     Device* device = &d;
-    St().unflushed.emplace_back("SYSTEM", [device, global, config, other] {
-        device->disabledGlobal = global;
-        device->disabledConfig = config;
-        device->otherConfigFlags = other;
-    });
+    St().unflushed.push_back({"SYSTEM", St().now, [device, global, config, other] {
+                                  device->disabledGlobal = global;
+                                  device->disabledConfig = config;
+                                  device->otherConfigFlags = other;
+                              }});
 }
 
 } // namespace sim

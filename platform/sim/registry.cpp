@@ -204,7 +204,7 @@ LONG RegFlushKey(HKEY hKey) {
     sim::Event("FlushKey " + hive);
     auto& unflushed = St().unflushed;
     unflushed.erase(std::remove_if(unflushed.begin(), unflushed.end(),
-                                   [&](const auto& write) { return write.first == hive; }),
+                                   [&](const auto& write) { return write.hive == hive; }),
                     unflushed.end());
     return ERROR_SUCCESS;
 }

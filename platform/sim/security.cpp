@@ -243,8 +243,11 @@ static OpenFile* FindOpenFile(HANDLE h) {
 }
 
 void LoseUnflushed() {
+    // What the lazy flusher wrote stays: it writes a hive's changes in the order made.
     for (auto it = St().unflushed.rbegin(); it != St().unflushed.rend(); ++it) {
-        it->second();
+        if (St().lazyFlushMs == 0 || St().now - it->at < St().lazyFlushMs) {
+            it->undo();
+        }
     }
     St().unflushed.clear();
     // FlushFileBuffers: data written and not flushed may be lost.
@@ -406,14 +409,6 @@ BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL* l
     } else {
         *pDacl = ((SECURITY_DESCRIPTOR*)pSecurityDescriptor)->Dacl;
     }
-    return TRUE;
-}
-
-BOOL GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
-                                  PSECURITY_DESCRIPTOR_CONTROL pControl, LPDWORD lpdwRevision) {
-    const RelativeDescriptor* rel = (const RelativeDescriptor*)pSecurityDescriptor;
-    *pControl = rel->Control;
-    *lpdwRevision = rel->Revision;
     return TRUE;
 }
 

@@ -200,6 +200,9 @@ enum class ChildrenReturn { AtOnce, AtNextList, AfterNextList };
 void ReturnChildren(ChildrenReturn reading);
 // Ends the process at the platform call numbered call (counting from 1, 0: never): a kill, or a
 // power cut that also loses the registry writes not flushed (RegFlushKey). Calls() counts them.
+// When the registry's lazy flusher writes a change is not documented ("at regular intervals"):
+// never before the cut (the default), or once it is ms old on the program's clock.
+void LazyFlushAfter(DWORD ms);
 void EndProcessAtCall(long call, bool powerCut);
 long Calls();
 // Who the process runs as. Administrator: an administrator's full token (elevated, where

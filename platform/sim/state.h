@@ -119,7 +119,14 @@ struct State {
     // Writes to a hive since its last RegFlushKey, to undo at a power cut, by hive ("SYSTEM",
     // "SOFTWARE"): registry keys, and the devices' settings, which Windows keeps in the SYSTEM
     // hive.
-    std::vector<std::pair<std::string, std::function<void()>>> unflushed;
+    struct Write {
+        std::string hive;
+        DWORD at; // on the program's clock
+        std::function<void()> undo;
+    };
+    std::vector<Write> unflushed;
+    // The registry's lazy flusher has written what changed at least this long ago (0: nothing).
+    DWORD lazyFlushMs = 0;
     // The file system, by upper-cased path; open files by handle (kFileHandles + index).
     std::map<std::string, FileNode> files;
     std::vector<std::optional<OpenFile>> openFiles;

@@ -50,6 +50,7 @@ void Reset() {
     s.endAtCall = 0;
     s.powerCut = false;
     s.unflushed.clear();
+    s.lazyFlushMs = 0;
     s.eventObjects.clear();
     s.registrations.clear();
     s.windows.clear();
@@ -209,6 +210,9 @@ std::string ProgramFile() {
         bytes += (char)(i * 7 + 3);
     }
     return bytes;
+}
+void LazyFlushAfter(DWORD ms) {
+    St().lazyFlushMs = ms;
 }
 void RaiseConsoleEventAtCall(long call, DWORD ctrlType) {
     St().consoleEventsAtCall[call] = ctrlType;

@@ -637,8 +637,6 @@ BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID* 
                                 BOOL* lpbOwnerDefaulted);
 BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL* lpbDaclPresent,
                                PACL* pDacl, BOOL* lpbDaclDefaulted);
-BOOL GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
-                                  PSECURITY_DESCRIPTOR_CONTROL pControl, LPDWORD lpdwRevision);
 BOOL GetFileSecurityA(LPCSTR lpFileName, SECURITY_INFORMATION RequestedInformation,
                       PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength,
                       LPDWORD lpnLengthNeeded);

@@ -41,8 +41,7 @@ IMPORTS = {
                           # The recovery service and the access list of its folder.
                           "AddAccessAllowedAceEx", "ChangeServiceConfigA", "CloseServiceHandle",
                           "CreateServiceA", "DeleteService", "EqualSid", "GetAce",
-                          "GetFileSecurityA", "GetSecurityDescriptorControl",
-                          "GetSecurityDescriptorDacl", "GetSecurityDescriptorOwner",
+                          "GetFileSecurityA", "GetSecurityDescriptorDacl", "GetSecurityDescriptorOwner",
                           "InitializeAcl", "InitializeSecurityDescriptor", "OpenSCManagerA",
                           "OpenServiceA", "QueryServiceConfigA", "RegisterServiceCtrlHandlerA",
                           "SetSecurityDescriptorControl", "SetSecurityDescriptorDacl",

@@ -715,14 +715,16 @@ TEST(DongleCtl, ResetEndedAnywhereLeavesTheDongleEnabledAfterTheNextStart) {
         EXPECT_FALSE(sim::FileExists(kRecoveryFolder));
         const long calls = sim::Calls();
         for (long call = 1; call <= calls; call++) {
-            for (bool powerCut : {false, true}) {
+            // A kill; a power cut before the lazy flusher wrote anything, or after it wrote
+            // what was 1 s or 3.5 s old (an installer call takes 1 s here).
+            for (DWORD cut : {0u, 1u, 1000u, 3500u}) {
                 for (Logon who : {Logon::Nobody, Logon::StandardUser, Logon::FilteredAdministrator,
                                   Logon::Administrator}) {
-                    const std::string where = std::to_string(call) +
-                                              (powerCut ? " power cut, logon " : " kill, logon ") +
-                                              std::to_string((int)who);
+                    const std::string where = std::to_string(call) + " cut " + std::to_string(cut) +
+                                              ", logon " + std::to_string((int)who);
                     PlantCompositeDongle(reading);
-                    sim::EndProcessAtCall(call, powerCut);
+                    sim::EndProcessAtCall(call, cut != 0);
+                    sim::LazyFlushAfter(cut > 1 ? cut : 0);
                     EXPECT_EQ(RunDongleCtl(kReset).status, -1) << where;
                     StartWindows(who);
                     expectRecovered(where);
@@ -774,8 +776,8 @@ TEST(DongleCtl, CtrlCAtAnyCallOfResetStopsEveryLaterDisable) {
 }
 
 // What runs at Windows' start is out of a standard user's reach: the copy, its folder, the
-// service and the record. A folder of that name that a standard user made first (they own it) is
-// refused, and then nothing is switched off.
+// service and the record. A folder of that name that a standard user made first (they own it),
+// or that others may write, is refused, and then nothing is switched off.
 TEST(DongleCtl, AStandardUserCannotChangeWhatRunsAtStart) {
     ResetEndedAfterTheFirstDisable();
     const std::string program = std::string(kRecoveryFolder) + "\\donglectl.exe";
@@ -811,6 +813,10 @@ TEST(DongleCtl, AStandardUserCannotChangeWhatRunsAtStart) {
     for (const sim::Change& c : sim::Changes()) {
         EXPECT_NE(c.stateChange, (DWORD)DICS_DISABLE);
     }
+    // Made by an administrator by hand, it inherits ProgramData's list, where users may write.
+    PlantCompositeDongle(sim::AbsentNodeChange::Made);
+    ASSERT_TRUE(CreateDirectoryA(kRecoveryFolder, nullptr));
+    EXPECT_EQ(RunDongleCtl(kReset).status, (int)ERROR_INVALID_ACL);
 }
 
 // A recovery whose program is not the one recorded (another build put in its place by an
@@ -856,6 +862,20 @@ TEST(DongleCtl, ARecordStaysUntilItsNodesReadBackEnabled) {
         << run.err;
     EXPECT_NE(run.err.find("a reset of " + kReset[1] + " was interrupted"), std::string::npos);
     EXPECT_TRUE(sim::QueryValue(kRecord, kReset[1]).has_value());
+    // The 32-bit build on 64-bit Windows reads the record in the 64-bit view too.
+    sim::RunAsWow64(true);
+    EXPECT_NE(RunDongleCtl({"status"}).err.find("was interrupted"), std::string::npos);
+}
+
+// One switching run at a time on the machine: while another holds the lock, reset refuses at
+// once and switches nothing.
+TEST(DongleCtl, ASecondSwitchingRunRefusesWhileOneRuns) {
+    PlantCompositeDongle(sim::AbsentNodeChange::Made);
+    sim::HoldMutexElsewhere("Global\\donglectl-switching", true);
+    const CtlRun run = RunDongleCtl(kReset);
+    EXPECT_EQ(run.status, (int)ERROR_BUSY);
+    EXPECT_NE(run.err.find("another disable, enable or reset is running"), std::string::npos);
+    EXPECT_TRUE(sim::Changes().empty());
 }
 
 // wait by each way Windows tells of changes: idle for ten minutes, then the dongle plugged in.
