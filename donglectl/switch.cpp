@@ -334,6 +334,8 @@ static int RunPasses(CtlOutput* pOut, const char* verb, GUID interfaceClass, con
     }
     // A recorded node left disabled fails the run, whatever the pass counted.
     if (bUnfinished && (status == 0 || status == (int)dwRestartNeeded)) {
+        NoteOwnStatus(pOut, "reset-unfinished",
+                      "a node of an interrupted reset does not read back enabled");
         return ERROR_GEN_FAILURE;
     }
     return status;

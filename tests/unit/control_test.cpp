@@ -942,7 +942,7 @@ TEST(DongleCtl, ReadsOnlyWholeGuids) {
 TEST(DongleCtl, HelpForEachSpelling) {
     const CtlRun help = RunDongleCtl({"help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("donglectl 2.1.0: ", 0), 0u) << help.out;
+    EXPECT_EQ(help.out.rfind("donglectl 2.2.0: ", 0), 0u) << help.out;
     EXPECT_EQ(help.err, "");
     for (const std::vector<std::string>& again : {std::vector<std::string>{"--help"},
                                                   {"-h"},
