@@ -122,21 +122,24 @@ static bool AllocateSids(RecoverySids* pSids) {
                                     DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0, 0, &pSids->users);
 }
 
-static void FreeSids(RecoverySids* pSids) {
-    PSID* all[] = {&pSids->system, &pSids->administrators, &pSids->users};
-    for (PSID* pSid : all) {
-        if (*pSid != NULL) {
-            (void)FreeSid(*pSid);
-            *pSid = NULL;
-        }
+static void FreeOneSid(PSID* pSid) {
+    if (*pSid != NULL) {
+        (void)FreeSid(*pSid);
+        *pSid = NULL;
     }
+}
+
+static void FreeSids(RecoverySids* pSids) {
+    FreeOneSid(&pSids->system);
+    FreeOneSid(&pSids->administrators);
+    FreeOneSid(&pSids->users);
 }
 
 // Owner Administrators; a protected access list (nothing inherited from above): SYSTEM and
 // Administrators full control, Users read and run; inherited by what the folder holds.
 static bool BuildDescriptor(const RecoverySids* pSids, SECURITY_DESCRIPTOR* pSd, DWORD* aclBuffer,
                             DWORD cbAcl) {
-    const PACL pAcl = (PACL)aclBuffer;
+    PACL pAcl = (PACL)aclBuffer;
     const DWORD dwInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
     return InitializeAcl(pAcl, cbAcl, ACL_REVISION) &&
            AddAccessAllowedAceEx(pAcl, ACL_REVISION, dwInherit, FILE_ALL_ACCESS, pSids->system) &&
@@ -165,7 +168,7 @@ static bool IsSystemOrAdministrators(const RecoverySids* pSids, PSID pSid) {
 static DWORD CheckOnlyAdministratorsWrite(const RecoverySids* pSids, const char* szPath) {
     DWORD sdBuffer[1024];
     DWORD cbNeeded = 0;
-    const PSECURITY_DESCRIPTOR pSd = (PSECURITY_DESCRIPTOR)sdBuffer;
+    PSECURITY_DESCRIPTOR pSd = (PSECURITY_DESCRIPTOR)sdBuffer;
     PSID pOwner = NULL;
     PACL pDacl = NULL;
     BOOL bDefaulted = FALSE;
@@ -231,11 +234,11 @@ static DWORD CopyProgram(SECURITY_ATTRIBUTES* pSa, const char* szProgram, DWORD*
         CreateFileA(szProgram, GENERIC_WRITE, 0, pSa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     dwError = hTo == INVALID_HANDLE_VALUE ? LastErrorOrGeneric() : 0;
     while (dwError == 0) {
-        if (!ReadFile(hFrom, buffer, sizeof(buffer), &cbRead, NULL)) {
-            dwError = LastErrorOrGeneric();
-        } else if (cbRead == 0) {
+        const bool bRead = ReadFile(hFrom, buffer, sizeof(buffer), &cbRead, NULL) != FALSE;
+        if (bRead && cbRead == 0) {
             break; // the end of the file
-        } else if (!WriteFile(hTo, buffer, cbRead, &cbWritten, NULL) || cbWritten != cbRead) {
+        }
+        if (!bRead || !WriteFile(hTo, buffer, cbRead, &cbWritten, NULL) || cbWritten != cbRead) {
             dwError = LastErrorOrGeneric();
         }
     }
@@ -313,7 +316,7 @@ static bool ReadRecordedProgram(char* szProgram, DWORD* pdwFingerprint) {
 static bool ServiceRunsCommand(SC_HANDLE hService, const char* szCommand) {
     DWORD configBuffer[2048]; // QueryServiceConfig's page: at most 8 KB
     DWORD cbNeeded = 0;
-    const LPQUERY_SERVICE_CONFIGA pConfig = (LPQUERY_SERVICE_CONFIGA)configBuffer;
+    LPQUERY_SERVICE_CONFIGA pConfig = (LPQUERY_SERVICE_CONFIGA)configBuffer;
     return QueryServiceConfigA(hService, pConfig, sizeof(configBuffer), &cbNeeded) &&
            pConfig->dwServiceType == SERVICE_WIN32_OWN_PROCESS &&
            pConfig->dwStartType == SERVICE_AUTO_START && pConfig->lpBinaryPathName != NULL &&
@@ -358,7 +361,6 @@ static DWORD InstallService(const char* szCommand) {
 DWORD SetUpRecovery(char* szWhat, size_t cchWhat) {
     char szFolder[MAX_PATH];
     char szProgram[MAX_PATH];
-    char szCommand[MAX_PATH + 16];
     DWORD aclBuffer[64];
     SECURITY_DESCRIPTOR sd;
     SECURITY_ATTRIBUTES sa;
@@ -393,6 +395,7 @@ DWORD SetUpRecovery(char* szWhat, size_t cchWhat) {
         dwError = RecordProgram(szProgram, dwFingerprint);
     }
     if (dwError == 0) {
+        char szCommand[MAX_PATH + 16];
         (void)snprintf(szWhat, cchWhat, "the service %s", szRecoveryService);
         RecoveryCommand(szProgram, szCommand, sizeof(szCommand));
         dwError = InstallService(szCommand);
@@ -415,17 +418,22 @@ void RemoveRecovery(void) {
     char szFolder[MAX_PATH];
     char szProgram[MAX_PATH];
     HKEY hk = NULL;
+    bool bDeleted = false;
     SC_HANDLE hScm = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     if (hScm != NULL) {
         // Marked for deletion: gone once it has stopped and no handle to it is open.
         SC_HANDLE hService = OpenServiceA(hScm, szRecoveryService, DELETE);
         if (hService != NULL) {
-            (void)DeleteService(hService);
+            bDeleted = DeleteService(hService) != FALSE;
             (void)CloseServiceHandle(hService);
         }
         (void)CloseServiceHandle(hScm);
     }
-    (void)FlushSystemHive();
+    // The SYSTEM hive is flushed only where there was a service to delete (RegFlushKey is
+    // expensive, and every enable comes here).
+    if (bDeleted) {
+        (void)FlushSystemHive();
+    }
     if (RecoveryPaths(szFolder, szProgram)) {
         RemoveNowOrAtRestart(szProgram, false);
         RemoveNowOrAtRestart(szFolder, true);
