@@ -321,7 +321,7 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
     memcpy(&bytes[2], pIdentifierAuthority->Value, 6);
     BYTE* sid = new BYTE[bytes.size()];
     memcpy(sid, bytes.data(), bytes.size());
-    St().openSids++;
+    St().sids.insert(sid);
     *pSid = sid;
     return TRUE;
 }
@@ -340,8 +340,8 @@ BOOL CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember) {
 }
 
 PVOID FreeSid(PSID pSid) {
+    St().sids.erase((BYTE*)pSid);
     delete[](BYTE*) pSid;
-    St().openSids--;
     return nullptr;
 }
 

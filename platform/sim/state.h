@@ -181,7 +181,8 @@ struct State {
     std::thread::id mainThread;
     bool windows8 = false;
     bool sidsAllocate = true;
-    int openSids = 0;
+    // SIDs the process allocated and has not freed: gone with the process.
+    std::set<BYTE*> sids;
     UINT codePage = 1252;
     std::vector<Change> changes;
     std::vector<DWORD> sleeps;

@@ -79,7 +79,10 @@ void Reset() {
     s.keys["SYSTEM\\CURRENTCONTROLSET\\CONTROL"];
     s.keys["SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE"];
     s.sidsAllocate = true;
-    s.openSids = 0;
+    for (BYTE* sid : s.sids) {
+        delete[] sid;
+    }
+    s.sids.clear();
     s.codePage = 1252;
     s.changes.clear();
     s.sleeps.clear();
@@ -165,6 +168,10 @@ void ProcessGone() {
     }
     St().mutexHandles.clear();
     St().openFiles.clear();
+    for (BYTE* sid : St().sids) {
+        delete[] sid;
+    }
+    St().sids.clear();
     CloseServiceHandles();
     if (!St().service.empty()) {
         St().services[Upper(St().service)].running = false;
@@ -218,7 +225,7 @@ void RaiseConsoleEventAtCall(long call, DWORD ctrlType) {
     St().consoleEventsAtCall[call] = ctrlType;
 }
 int OpenSids() {
-    return St().openSids;
+    return (int)St().sids.size();
 }
 void RunAsWindows8(bool windows8) {
     St().windows8 = windows8;
