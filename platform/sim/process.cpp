@@ -230,7 +230,9 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         if (hModule == &kernel32Module && strcmp(lpProcName, "IsWow64Process") == 0) {
             return (FARPROC)(void (*)(void))IsWow64Process;
         }
-        if (hModule == &kernel32Module && strcmp(lpProcName, "IsWow64Process2") == 0) {
+        // IsWow64Process2: Windows 10 version 1709 and later; no Windows 7 has it.
+        if (hModule == &kernel32Module && St().windows8 &&
+            strcmp(lpProcName, "IsWow64Process2") == 0) {
             return (FARPROC)(void (*)(void))IsWow64Process2;
         }
         if (hModule == &cfgmgr32Module && strcmp(lpProcName, "CM_Get_HW_Prof_FlagsA") == 0) {
@@ -331,6 +333,9 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
 BOOL CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember) {
     if (TokenHandle != nullptr || SidToCheck == nullptr || IsMember == nullptr) {
         return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!St().membershipChecks) {
+        return sim::Fail(ERROR_NOT_ENOUGH_MEMORY);
     }
     const BYTE* sid = (const BYTE*)SidToCheck;
     const std::string bytes((const char*)sid, 8 + 4 * (size_t)sid[1]);

@@ -320,7 +320,8 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         // ReactOS's order, the setting written and then stopping the device refused.
         error = ERROR_NOT_DISABLEABLE;
         writes = d.disableRefusalWrites;
-    } else if (!inTree && St().absentNodeChange == sim::AbsentNodeChange::MadeUnwritten) {
+    } else if (d.madeUnwritten ||
+               (!inTree && St().absentNodeChange == sim::AbsentNodeChange::MadeUnwritten)) {
         writes = false; // not documented; see TreatAbsentNodeChange
     } else if (!inTree && St().absentNodeChange != sim::AbsentNodeChange::Made) {
         // Not documented; see TreatAbsentNodeChange.

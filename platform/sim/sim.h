@@ -68,6 +68,9 @@ struct Device {
     // How long the class installer takes to make a change of this device, stopping or starting
     // it: on the program's clock. Of the order of a second for a composite USB device.
     DWORD installerMs = 1000;
+    // A change of this node in the tree is reported made, and nothing is written (a reading the
+    // documentation does not rule out, as for a node out of the tree).
+    bool madeUnwritten = false;
     // With DN_DISABLEABLE clear: ReactOS's order, the setting is written, then stopping the device
     // fails with ERROR_NOT_DISABLEABLE; false: refused before anything is written.
     bool disableRefusalWrites = false;
@@ -215,13 +218,16 @@ void RunAs(Token token);
 // is no member of the Administrators group and the class installer answers ERROR_ACCESS_DENIED
 // to every change. sidsAllocate false: AllocateAndInitializeSid fails, so that the rights cannot
 // be checked.
-void RunAsAdministrator(bool administrator, bool sidsAllocate = true);
+// membershipChecks false: CheckTokenMembership fails (its page: GetLastError tells why).
+void RunAsAdministrator(bool administrator, bool sidsAllocate = true, bool membershipChecks = true);
 // SIDs allocated and not yet freed.
 int OpenSids();
 
 // Which Windows the Configuration Manager behaves as where versions differ: the parent of a
 // node that is not present cannot be had before Windows 8 (the default); from Windows 8 on it
-// is the last parent the node had, or the root of the tree when that one is gone.
+// is the last parent the node had, or the root of the tree when that one is gone. Before
+// Windows 8, kernel32 has no IsWow64Process2 (Windows 10 version 1709) and cfgmgr32 no
+// CM_Register_Notification (Windows 8); from Windows 8 on, both are there.
 void RunAsWindows8(bool windows8);
 
 // A restart of the machine: volatile keys are gone, changes deferred to it take effect, files

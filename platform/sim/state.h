@@ -181,6 +181,7 @@ struct State {
     std::thread::id mainThread;
     bool windows8 = false;
     bool sidsAllocate = true;
+    bool membershipChecks = true;
     // SIDs the process allocated and has not freed: gone with the process.
     std::set<BYTE*> sids;
     UINT codePage = 1252;

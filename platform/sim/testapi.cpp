@@ -79,6 +79,7 @@ void Reset() {
     s.keys["SYSTEM\\CURRENTCONTROLSET\\CONTROL"];
     s.keys["SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE"];
     s.sidsAllocate = true;
+    s.membershipChecks = true;
     for (BYTE* sid : s.sids) {
         delete[] sid;
     }
@@ -203,7 +204,8 @@ bool EntryReturned() {
     s.endAtCall = 0;
     return s.consoleEnded.exchange(false);
 }
-void RunAsAdministrator(bool administrator, bool sidsAllocate) {
+void RunAsAdministrator(bool administrator, bool sidsAllocate, bool membershipChecks) {
+    St().membershipChecks = membershipChecks;
     St().token = administrator ? Token::Administrator : Token::FilteredAdministrator;
     St().sidsAllocate = sidsAllocate;
 }

@@ -131,7 +131,7 @@ class Scenario:
         self.json_has = []  # (path, value): members that JSON document holds
         self.usage = []  # (arguments, message): usage errors, each one run of donglectl
         self.device_list_failures = 0  # how many device lists fail (0: every one)
-        self.rights_known = True  # the rights check can be made
+        self.rights_unknown = ""  # what makes the rights check fail: "sid", "membership"
         self.stdout_full = False  # the command's standard output is a full disk (/dev/full)
         self.installer_ms = 1000  # how long each class-installer call takes
         self.children_return = 1
@@ -280,7 +280,9 @@ def parse_line(cur, word, rest):
     elif word == "stdout-full":
         cur.stdout_full = True
     elif word == "rights-unknown":
-        cur.rights_known = False
+        if rest not in ("", "membership"):
+            raise Malformed("rights-unknown takes nothing, or membership")
+        cur.rights_unknown = rest or "sid"
     elif word == "json-has":
         path, _, value = rest.partition(" ")
         try:
@@ -417,7 +419,7 @@ def to_json(sc):
         "json_names": sc.json_names,
         "json_has": [{"path": p, "value": v} for p, v in sc.json_has],
         "usage": [{"args": a, "message": m} for a, m in sc.usage],
-        "device_list_failures": sc.device_list_failures, "rights_known": sc.rights_known,
+        "device_list_failures": sc.device_list_failures, "rights_unknown": sc.rights_unknown,
         "stdout_full": sc.stdout_full, "installer_ms": sc.installer_ms,
         "children_return": sc.children_return,
     }

@@ -1,4 +1,5 @@
 #include "control/control.h"
+#include "donglectl/journal.h"
 #include "donglectl/json.h"
 #include "census/identity.h"
 #include "platform/sim/sim.h"
@@ -282,10 +283,12 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
 INSTANTIATE_TEST_SUITE_P(Shared, ControlScenario, testing::ValuesIn(ControlScenarios()),
                          ScenarioName);
 
-// What each node's read-back makes of it, outcome and error, by instance ID.
-std::map<std::string, std::pair<DongleOutcome, DWORD>> Outcomes(bool bEnable, GUID cls) {
+// What each node's read-back makes of it, outcome and error, by instance ID; the pass's count in
+// *pnCount.
+std::map<std::string, std::pair<DongleOutcome, DWORD>> Outcomes(bool bEnable, GUID cls,
+                                                                int* pnCount = nullptr) {
     std::map<std::string, std::pair<DongleOutcome, DWORD>> outcomes;
-    (void)SwitchDongles(
+    const int n = SwitchDongles(
         cls, bEnable,
         [](const DongleSwitchReport* r, void* ctx) {
             (*(std::map<std::string, std::pair<DongleOutcome, DWORD>>*)ctx)[r->szInstanceId] = {
@@ -293,6 +296,9 @@ std::map<std::string, std::pair<DongleOutcome, DWORD>> Outcomes(bool bEnable, GU
             return true;
         },
         nullptr, &outcomes);
+    if (pnCount != nullptr) {
+        *pnCount = n;
+    }
     return outcomes;
 }
 
@@ -431,9 +437,21 @@ TEST_F(Control, ReadBackJudgesWhatHolds) {
     pending.disabledConfig = true;
     pending.runsDisabled = false; // until the restart it waits for
     pending.failInstaller[{DICS_DISABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
+    sim::Device& written = AddNode("USB\\VID_7B2E&PID_2F40\\WRITTEN", "USB\\VID_7B2E&PID_2F40");
+    written.statusWritesNothing = true;
+    written.failAfterWriting[{DICS_DISABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
+    sim::Device& deferred = AddNode("USB\\VID_7B2E&PID_2F40\\DEFERRED", "USB\\VID_7B2E&PID_2F40");
+    deferred.defersChanges = true;
+    deferred.failConfigFlags = ERROR_INVALID_DATA;
+    sim::Device& unwritten = AddNode("USB\\VID_7B2E&PID_2F40\\UNWRITTEN", "USB\\VID_7B2E&PID_2F40");
+    unwritten.statusWritesNothing = true;
+    unwritten.madeUnwritten = true;
     auto disable = Outcomes(false, kUsbDevice);
     EXPECT_EQ(disable["USB\\VID_7B2E&PID_2F40\\NOBITS"].first, doSwitched);
     EXPECT_EQ(disable["USB\\VID_7B2E&PID_2F40\\PENDING"].first, doSettingWritten);
+    EXPECT_EQ(disable["USB\\VID_7B2E&PID_2F40\\WRITTEN"].first, doSettingWritten);
+    EXPECT_EQ(disable["USB\\VID_7B2E&PID_2F40\\DEFERRED"].first, doAtRestart);
+    EXPECT_EQ(disable["USB\\VID_7B2E&PID_2F40\\UNWRITTEN"].first, doRefused);
 
     AddNode("USB\\VID_7B2E&PID_2F40\\P22", "USB\\VID_7B2E&PID_2F40", kHub, {kHid}).problem =
         CM_PROB_DISABLED;
@@ -449,7 +467,17 @@ TEST_F(Control, ReadBackJudgesWhatHolds) {
         AddNode("USB\\VID_7B2E&PID_2F40\\UNKNOWN", "USB\\VID_7B2E&PID_2F40", kHub, {kHid});
     unknown.statusWritesNothing = true;
     unknown.failInstaller[{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC}] = ERROR_INVALID_CLASS_INSTALLER;
+    sim::Device& unread =
+        AddNode("USB\\VID_7B2E&PID_2F40\\UNREAD", "USB\\VID_7B2E&PID_2F40", kHub, {kHid});
+    unread.disabledGlobal = true;
+    unread.failStatus = CR_FAILURE;
+    unread.failInstaller[{DICS_ENABLE, DICS_FLAG_GLOBAL}] = ERROR_INVALID_CLASS_INSTALLER;
     auto enable = Outcomes(true, kHid);
+    EXPECT_EQ(enable["USB\\VID_7B2E&PID_2F40\\UNREAD"],
+              std::make_pair(doRefused, (DWORD)ERROR_INVALID_CLASS_INSTALLER));
+    EXPECT_EQ(std::count_if(sim::Events().begin(), sim::Events().end(),
+                            [](const std::string& e) { return e.rfind("SetConfigFlags", 0) == 0; }),
+              0);
     EXPECT_EQ(enable["USB\\VID_7B2E&PID_2F40\\UNKNOWN"].first, doSwitched);
     EXPECT_EQ(enable["USB\\VID_7B2E&PID_2F40\\P22"].first, doSwitched);
     EXPECT_EQ(enable["USB\\VID_7B2E&PID_2F40\\FAILING"].first, doPassedOver);
@@ -551,8 +579,10 @@ TEST_F(Control, AbsentNodeComesBackEnabledUnderEveryReading) {
         p.disabledConfig = true;
         const bool refused = reading == sim::AbsentNodeChange::Refused ||
                              reading == sim::AbsentNodeChange::MadeUnwritten;
-        const auto outcomes = Outcomes(true, kUsbDevice);
+        int n = 0;
+        const auto outcomes = Outcomes(true, kUsbDevice, &n);
         EXPECT_EQ(outcomes.at(profile).first, refused ? doAbsentNotAsAsked : doAbsentAsAsked);
+        EXPECT_EQ(n, refused ? 1 : 2);
         // A change reported made that does not hold still failed: never error 0.
         EXPECT_TRUE(!refused || outcomes.at(profile).second != 0);
         EXPECT_FALSE(sim::IsDisabled(kDongle));
@@ -563,6 +593,10 @@ TEST_F(Control, AbsentNodeComesBackEnabledUnderEveryReading) {
             std::find(events.begin(), events.end(),
                       "SetConfigFlags " + std::string(kDongle) + " 64") != events.end();
         EXPECT_EQ(set, refused);
+        // The global setting is written only where it is set.
+        EXPECT_TRUE(std::none_of(events.begin(), events.end(), [&](const std::string& e) {
+            return e.rfind("SetConfigFlags " + profile, 0) == 0;
+        }));
     }
 }
 
@@ -913,8 +947,33 @@ TEST(DongleCtl, WaitListsDevicesWhenWindowsTellsOfAChange) {
     }
     const WaitFigures lost = WaitForPluggedDongle(true, true, true);
     EXPECT_LE(lost.answeredAfter, 10000u); // the next census at the safety interval
+    EXPECT_GT(lost.answeredAfter, 200u);   // and not before: nothing told of the arrival
     // Where nothing registers, the poll of every 0.5 s.
     EXPECT_LE(WaitForPluggedDongle(false, false, false).answeredAfter, 500u);
+}
+
+// Ctrl+C during a wait that Windows' notifications serve ends it at once, not at the next
+// safety census.
+TEST(DongleCtl, CtrlCEndsAWaitAtOnce) {
+    sim::Reset();
+    sim::RunAsWindows8(true);
+    sim::RaiseConsoleEventDuringPause(0, CTRL_C_EVENT);
+    EXPECT_EQ(RunDongleCtl({"wait"}).status, (int)ERROR_CANCELLED);
+    EXPECT_LT(sim::Now(), 10000u);
+}
+
+// The record names each node once, in the order recorded; a record that is no REG_DWORD, however
+// long, is said to be one.
+TEST(DongleCtl, RecordsSayWhatTheyHold) {
+    sim::Reset();
+    for (const char* id : {"A", "B", "A"}) {
+        ASSERT_EQ(JournalNode(kReset[1].c_str(), id), 0u);
+    }
+    EXPECT_EQ(sim::QueryValue("SOFTWARE\\donglectl\\InterruptedResets", kReset[1])->bytes,
+              std::string("A\0B\0\0", 5));
+    sim::SetValue("SYSTEM\\CurrentControlSet\\Services\\Tavrel", "DonglePlugedIn",
+                  {REG_SZ, std::string("12345", 6)});
+    EXPECT_NE(RunDongleCtl({"list"}).out.find("not a REG_DWORD (type 1)"), std::string::npos);
 }
 
 // GUID text as Windows writes it, either case, braces optional; nothing else.

@@ -104,7 +104,7 @@ Scenario FromJson(const nlohmann::json& j) {
                               u.at("message").get<std::string>());
     }
     sc.deviceListFailures = j.at("device_list_failures");
-    sc.rightsKnown = j.at("rights_known");
+    sc.rightsUnknown = j.at("rights_unknown");
     sc.stdoutFull = j.at("stdout_full");
     sc.childrenReturn = (sim::ChildrenReturn)j.at("children_return").get<int>();
     sc.notifications = j.at("notifications").get<std::vector<std::string>>();
@@ -195,7 +195,8 @@ void PlantScenario(const Scenario& sc) {
     sim::SetCodePage(sc.codePage);
     sim::RunAsWindows8(sc.windows8);
     sim::RunAsWow64(sc.wow64);
-    sim::RunAsAdministrator(sc.administrator, sc.rightsKnown);
+    sim::RunAsAdministrator(sc.administrator, sc.rightsUnknown != "sid",
+                            sc.rightsUnknown != "membership");
     sim::RunOnArm64(sc.arm64);
     sim::RefuseEveryChange(sc.installerRefuses);
     sim::TreatAbsentNodeChange(sc.reading);
