@@ -47,8 +47,8 @@ struct Scenario {
     std::vector<std::pair<std::string, std::string>> jsonHas;            // path, JSON value
     std::vector<std::pair<std::vector<std::string>, std::string>> usage; // arguments, message
     int deviceListFailures = 0; // how many device lists fail (0: every one)
-    std::string rightsUnknown; // what makes the rights check fail: "sid", "membership"
-    bool stdoutFull = false; // the command's standard output is a full disk
+    std::string rightsUnknown;  // what makes the rights check fail: "sid", "membership"
+    bool stdoutFull = false;    // the command's standard output is a full disk
     sim::ChildrenReturn childrenReturn = sim::ChildrenReturn::AtNextList;
     std::vector<std::string> notifications; // refused, window, lost, duplicated
     bool jsonLines = false;
