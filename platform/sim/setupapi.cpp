@@ -12,6 +12,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwnd
     sim::Call();
     (void)hwndParent;
     sim::Event("ClassDevs " + std::to_string(Flags));
+    St().lists++;
     // The platform enumerates the devices again: nodes whose parent was enabled since come back
     // into the tree, and plug steps that are due take effect.
     for (sim::Device& d : St().devices) {
@@ -44,7 +45,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwnd
             bool listed = false;
             for (size_t i = 0; i < d.interfaces.size(); i++) {
                 if (sim::SameGuid(d.interfaces[i], *ClassGuid) &&
-                    (!presentOnly || sim::InterfacesPresent(d))) {
+                    (!presentOnly || sim::InterfacePresent(d, i))) {
                     set->interfaces.emplace_back(dev, i);
                     listed = true;
                 }
@@ -113,7 +114,8 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
         }
         if (n++ == MemberIndex) {
             DeviceInterfaceData->InterfaceClassGuid = *InterfaceClassGuid;
-            DeviceInterfaceData->Flags = sim::InterfacesPresent(d) ? 1 : 0; // SPINT_ACTIVE
+            DeviceInterfaceData->Flags =
+                sim::InterfacePresent(d, entry.second) ? 1 : 0; // SPINT_ACTIVE
             DeviceInterfaceData->Reserved = (ULONG_PTR)k + 1;
             return TRUE;
         }

@@ -101,9 +101,9 @@ struct Device {
     bool statusWritesNothing = false;
     // Interface classes the device exposes, one entry per interface.
     std::vector<GUID> interfaces;
-    // Its driver has enabled its interfaces: they are present while the device is in the tree
-    // and not disabled.
-    bool interfacesEnabled = true;
+    // The interfaces (by their place in interfaces) that its driver has not enabled; the others
+    // are present while the device is in the tree and not disabled.
+    std::set<size_t> unlinkedInterfaces;
     // Nonzero: SetupDiGetDeviceInterfaceDetailA on its interfaces fails with this error code
     // before filling anything in.
     DWORD failInterfaceDetail = 0;
@@ -134,6 +134,12 @@ DWORD Now();
 // At time ms, the device is plugged in (true) or unplugged (false); silent: no notification
 // tells of it (one lost on the way, or a device that comes back without any).
 void PlugAt(DWORD ms, const std::string& instanceId, bool plugged, bool silent = false);
+// The same at the device list numbered list (counting from 1), whatever the time: a device that
+// comes or goes between two lists taken at one moment.
+void PlugAtList(long list, const std::string& instanceId, bool plugged);
+// At time ms the plugged-in device's hardware IDs become ids (a firmware update that
+// re-enumerates it under the same instance ID), told as an arrival.
+void ChangeHardwareIdsAt(DWORD ms, const std::string& instanceId, const Property& ids);
 // How device-change notifications reach the program (the documentation promises delivery, but
 // not that every change is told once): refused registrations (Windows before 8 for the
 // Configuration Manager's, Wine), every notification lost, or each told twice.

@@ -114,12 +114,16 @@ bool InTree(const Device& d) {
 void ApplyPlugs() {
     auto& plugs = St().plugs;
     for (auto it = plugs.begin(); it != plugs.end();) {
-        Device* d = it->at <= St().now ? FindDevice(it->instanceId) : nullptr;
+        const bool due = it->atList != 0 ? it->atList <= St().lists : it->at <= St().now;
+        Device* d = due ? FindDevice(it->instanceId) : nullptr;
         if (d == nullptr) {
             ++it;
             continue;
         }
         d->present = it->plugged;
+        if (it->hardwareIds) {
+            d->hardwareIds = it->hardwareIds;
+        }
         const bool silent = it->silent;
         it = plugs.erase(it);
         if (!silent && !d->interfaces.empty()) {
@@ -140,8 +144,8 @@ bool Disabled(const Device& d) {
     return d.runsDisabled ? *d.runsDisabled : d.disabledGlobal || d.disabledConfig;
 }
 
-bool InterfacesPresent(const Device& d) {
-    return d.interfacesEnabled && InTree(d) && !Disabled(d);
+bool InterfacePresent(const Device& d, size_t i) {
+    return d.unlinkedInterfaces.count(i) == 0 && InTree(d) && !Disabled(d);
 }
 
 DEVINST NodeOf(const Device& d) {

@@ -104,8 +104,11 @@ struct State {
         DWORD at;
         std::string instanceId;
         bool plugged;
-        bool silent; // no notification tells of it
+        bool silent;     // no notification tells of it
+        long atList = 0; // nonzero: at that device list (counting from 1), whatever the time
+        std::optional<Property> hardwareIds; // the node's identifiers change to these
     };
+    long lists = 0; // device lists taken so far
     std::vector<Plug> plugs;
     std::map<size_t, DWORD> consoleEvents;     // pause number -> event
     std::map<long, DWORD> consoleEventsAtCall; // platform call number -> event
@@ -284,9 +287,9 @@ bool InTree(const Device& d);
 // Disabled as the node runs: by either setting, or as it ran before a change that waits for a
 // restart.
 bool Disabled(const Device& d);
-// A device's interfaces are present while its driver has enabled them and it is in the tree
-// and not disabled.
-bool InterfacesPresent(const Device& d);
+// A device's interface (by its place) is present while its driver has enabled it and the device
+// is in the tree and not disabled.
+bool InterfacePresent(const Device& d, size_t i);
 // The device a node names as its parent; nullptr for the root or a parent no device has.
 Device* ParentDevice(const Device& d);
 // The node number of a device of the tree.

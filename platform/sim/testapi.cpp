@@ -61,6 +61,7 @@ void Reset() {
     s.deviceListFailures = 0;
     s.now = 0;
     s.plugs.clear();
+    s.lists = 0;
     s.consoleEvents.clear();
     s.consoleHandlers.clear();
     s.windows8 = false;
@@ -146,7 +147,13 @@ DWORD Now() {
     return St().now;
 }
 void PlugAt(DWORD ms, const std::string& instanceId, bool plugged, bool silent) {
-    St().plugs.push_back({ms, instanceId, plugged, silent});
+    St().plugs.push_back({ms, instanceId, plugged, silent, 0, std::nullopt});
+}
+void PlugAtList(long list, const std::string& instanceId, bool plugged) {
+    St().plugs.push_back({0xFFFFFFFF, instanceId, plugged, false, list, std::nullopt});
+}
+void ChangeHardwareIdsAt(DWORD ms, const std::string& instanceId, const Property& ids) {
+    St().plugs.push_back({ms, instanceId, true, false, 0, ids});
 }
 void RefuseNotifications(bool configManager, bool window) {
     St().cmNotifyRefused = configManager;

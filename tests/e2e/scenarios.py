@@ -198,8 +198,8 @@ def parse_line(cur, word, rest):
         if not GUID.match(rest):
             raise Malformed(f"not a GUID: '{rest}'")
         linked = word == "interface"
-        if any(other != linked for _, other in dev.interfaces):
-            raise Malformed("linked and unlinked interfaces on one device")
+        if any(other != linked for _, other in dev.interfaces) and not cur.sim_only:
+            raise Malformed("linked and unlinked interfaces on one device need sim-only")
         dev.interfaces.append((rest, linked))
     elif word == "not-present":
         dev.present = False

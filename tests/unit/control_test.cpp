@@ -962,6 +962,28 @@ TEST(DongleCtl, CtrlCEndsAWaitAtOnce) {
     EXPECT_LT(sim::Now(), 10000u);
 }
 
+// A dongle that goes between the count and the lines of a census is not reported present with
+// no lines: wait goes on waiting. A match whose identifier changes under the same instance ID is
+// told as gone and arrived.
+TEST(DongleCtl, WaitAndWatchFollowTheDongleBetweenTwoLists) {
+    sim::Reset();
+    sim::Device& d = sim::AddDevice(kDongle);
+    d.hardwareIds = sim::MultiSz({"USB\\VID_7B2E&PID_2F40&REV_0100"});
+    d.interfaces = {kUsbDevice};
+    sim::PlugAtList(2, kDongle, false);
+    EXPECT_EQ(RunDongleCtl({"wait", "--timeout", "1"}).status, (int)ERROR_TIMEOUT);
+    d.present = true;
+    sim::ChangeHardwareIdsAt(sim::Now() + 1000, kDongle,
+                             sim::MultiSz({"USB\\VID_7B2E&PID_2F40&REV_0200"}));
+    const std::string out = RunDongleCtl({"watch", "--timeout", "3"}).out;
+    EXPECT_NE(out.find("removed " + std::string(kDongle) + " USB\\VID_7B2E&PID_2F40&REV_0100"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("arrived " + std::string(kDongle) + " USB\\VID_7B2E&PID_2F40&REV_0200"),
+              std::string::npos)
+        << out;
+}
+
 // The record names each node once, in the order recorded; a record that is no REG_DWORD, however
 // long, is said to be one.
 TEST(DongleCtl, RecordsSayWhatTheyHold) {

@@ -135,9 +135,11 @@ Scenario FromJson(const nlohmann::json& j) {
                 std::cerr << "not a GUID in scenario " << sc.name << "\n";
                 std::abort();
             }
-            dev.interfaces.push_back(guid);
             // An interface that is not present: its driver has not enabled it.
-            dev.interfacesEnabled = dev.interfacesEnabled && i.at("linked").get<bool>();
+            if (!i.at("linked").get<bool>()) {
+                dev.unlinkedInterfaces.insert(dev.interfaces.size());
+            }
+            dev.interfaces.push_back(guid);
         }
         // Shared with Wine, whose status read succeeds and writes nothing.
         dev.statusWritesNothing = !sc.simOnly;
