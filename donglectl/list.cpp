@@ -2,6 +2,7 @@
 #include "donglectl/list.h"
 
 #include "census/census.h"
+#include "donglectl/journal.h"
 #include "donglectl/record.h"
 
 // The dongle's vendor, as its nodes' identifiers name it.
@@ -408,6 +409,33 @@ static void JsonPatterns(JsonWriter* pJson) {
     JsonClose(pJson, '}');
 }
 
+// The classes disable, enable and reset take without one: "  switching      {...} {...}", or
+// the JSON member.
+static void SayDongleClasses(CtlOutput* pOut) {
+    GUID classes[16];
+    DWORD dwError = 0;
+    const int n = DongleInterfaceClasses(classes, 16, &dwError);
+    if (pOut->bJson) {
+        JsonOpen(&pOut->json, "interface_classes", '[');
+    } else if (n > 0) {
+        printf("  %-14s", "switching");
+    }
+    for (int i = 0; i < n; i++) {
+        char szGuid[40];
+        FormatGuid(&classes[i], szGuid, sizeof(szGuid));
+        if (pOut->bJson) {
+            JsonString(&pOut->json, NULL, szGuid, sizeof(szGuid));
+        } else {
+            printf(" %s", szGuid);
+        }
+    }
+    if (pOut->bJson) {
+        JsonClose(&pOut->json, ']');
+    } else if (n > 0) {
+        printf("\n");
+    }
+}
+
 int List(CtlOutput* pOut, const GUID* pInterfaceClass) {
     ListContext list = {pOut, pInterfaceClass, 0, 0};
     RecordState record;
@@ -426,9 +454,11 @@ int List(CtlOutput* pOut, const GUID* pInterfaceClass) {
         JsonRecord(&pOut->json, "record", &record);
         JsonCount(&pOut->json, "census_count", bCounted, nCensus);
         JsonBool(&pOut->json, "stale", RecordStale(&record, bCounted, nCensus));
+        SayDongleClasses(pOut);
         JsonOpen(&pOut->json, "nodes", '[');
     } else {
         PrintRecord(&record, bCounted, nCensus, dwCensusError);
+        SayDongleClasses(pOut);
     }
     const DWORD dwError = ForEachListedNode(ListNode, &list);
     if (pOut->bJson) {
@@ -482,6 +512,57 @@ void ExplainNothingSelected(CtlOutput* pOut, GUID interfaceClass, const char* ve
     }
 }
 
+// The classes found so far, each once.
+struct ClassSet {
+    GUID* pClasses;
+    int nMax;
+    int n;
+};
+
+static void NoteClass(const GUID* pClass, bool bPresent, void* pContext) {
+    (void)bPresent;
+    ClassSet* pSet = (ClassSet*)pContext;
+    int i = 0;
+    while (i < pSet->n && memcmp(&pSet->pClasses[i], pClass, sizeof(GUID)) != 0) {
+        i++;
+    }
+    if (i == pSet->n && pSet->n < pSet->nMax) {
+        pSet->pClasses[pSet->n++] = *pClass;
+    }
+}
+
+static void NoteClassesOfMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
+                               void* pContext) {
+    char szInstanceId[cbIdBuffer];
+    (void)buffer;
+    if (SetupDiGetDeviceInstanceIdA(hDevInfo, pDid, szInstanceId, sizeof(szInstanceId), NULL)) {
+        ForEachInterface(szInstanceId, NULL, NoteClass, pContext);
+    }
+}
+
+int DongleInterfaceClasses(GUID* pClasses, int nMax, DWORD* pdwError) {
+    ClassSet set = {pClasses, nMax, 0};
+    DWORD nCount = 0;
+    if (!WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, NoteClassesOfMatch, &set,
+                            &nCount, pdwError)) {
+        return -1;
+    }
+    return set.n;
+}
+
+// status counts the first product's nodes, the census its matches: where the two differ, says
+// so on standard error, the line scripts read left as it is.
+static void SayCensusDiffers(DWORD nFound, bool bCounted, DWORD nCensus) {
+    if (bCounted && nCensus != nFound) {
+        (void)fprintf(stderr,
+                      "donglectl: the census counts %lu (the lines, exit status and record of "
+                      "donglecensus.exe), where status counts %lu nodes of the dongle's first "
+                      "product: run \"donglectl check\" for one verdict, \"donglectl list\" for "
+                      "each node.\n",
+                      (unsigned long)nCensus, (unsigned long)nFound);
+    }
+}
+
 int Status(CtlOutput* pOut) {
     DWORD nFound = 0;
     DWORD nDisabled = 0;
@@ -492,6 +573,10 @@ int Status(CtlOutput* pOut) {
             return ListFailed(dwError);
         }
         printf("found %lu disabled %lu\n", (unsigned long)nFound, (unsigned long)nDisabled);
+        DWORD dwCensusError = 0;
+        const bool bCounted = WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, NULL,
+                                                 NULL, &nCensus, &dwCensusError);
+        SayCensusDiffers(nFound, bCounted, nCensus);
         return 0;
     }
     // Every member is written whatever fails: null where it could not be had.
@@ -511,5 +596,99 @@ int Status(CtlOutput* pOut) {
     ReadRecord(&record);
     JsonRecord(pJson, "record", &record);
     JsonBool(pJson, "stale", RecordStale(&record, bWalked, nCensus));
+    SayCensusDiffers(nFound, bWalked, nCensus);
     return bWalked ? 0 : ListFailed(dwError);
+}
+
+// A present node that names the dongle's vendor, or an unknown USB device that failed to start,
+// that the census's rule does not count.
+static void CountNotCounted(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
+    (void)hDevInfo;
+    const bool bCounted =
+        (pNode->bHardware && (MatchesIdPrefix(pNode->hardware, szDongleId) ||
+                              MatchesIdPrefix(pNode->hardware, szDongleId2))) ||
+        (pNode->bCompatible && MatchesIdPrefix(pNode->compatible, szAssocClassId));
+    if (pNode->crStatus == CR_SUCCESS && !bCounted) {
+        (*(DWORD*)pContext)++;
+    }
+}
+
+// check's verdicts, most pressing first: the exit status, the word and what to do.
+static const struct {
+    DWORD status;
+    const char* word;
+} checkVerdicts[] = {
+    {0, "sees-the-dongle"}, {10, "stale"},    {11, "not-plugged-in"},
+    {12, "not-counted"},    {13, "disabled"}, {14, "reset-pending"},
+};
+
+int Check(CtlOutput* pOut) {
+    char szGuids[1024];
+    char szText[300];
+    DWORD nFound = 0;
+    DWORD nDisabled = 0;
+    DWORD nCensus = 0;
+    DWORD nNotCounted = 0;
+    DWORD dwError = QueryDongleStatus(&nFound, &nDisabled);
+    if (dwError == ERROR_SUCCESS && !WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2,
+                                                        NULL, NULL, &nCensus, &dwError)) {
+        dwError = dwError != 0 ? dwError : (DWORD)ERROR_GEN_FAILURE;
+    }
+    if (dwError == ERROR_SUCCESS) {
+        dwError = ForEachListedNode(CountNotCounted, &nNotCounted);
+    }
+    if (dwError != ERROR_SUCCESS) {
+        return ListFailed(dwError);
+    }
+    RecordState record;
+    ReadRecord(&record);
+    size_t v = 0;
+    if (RecordedClasses(szGuids, sizeof(szGuids)) > 0) {
+        v = 5;
+        (void)snprintf(szText, sizeof(szText),
+                       "an interrupted reset may have left the dongle off: run \"donglectl "
+                       "enable\" as an administrator");
+    } else if (nCensus > 0 && nDisabled > 0) {
+        v = 4;
+        (void)snprintf(szText, sizeof(szText),
+                       "the dongle is plugged in, but %lu of its nodes %s disabled: run "
+                       "\"donglectl enable\" as an administrator",
+                       (unsigned long)nDisabled, nDisabled == 1 ? "is" : "are");
+    } else if (nCensus > 0 && RecordStale(&record, true, nCensus)) {
+        v = 1;
+        (void)snprintf(szText, sizeof(szText),
+                       "the dongle is plugged in (the census counts %lu), but its record is "
+                       "stale: run \"donglectl census\" as an administrator",
+                       (unsigned long)nCensus);
+    } else if (nCensus > 0) {
+        v = 0;
+        (void)snprintf(szText, sizeof(szText),
+                       "the licensed software sees the dongle: the census counts %lu, and its "
+                       "record says so",
+                       (unsigned long)nCensus);
+    } else if (nNotCounted > 0) {
+        v = 3;
+        (void)snprintf(szText, sizeof(szText),
+                       "a node of the dongle is present, but the census does not count it: run "
+                       "\"donglectl list\" to see why");
+    } else {
+        v = 2;
+        (void)snprintf(szText, sizeof(szText),
+                       "the dongle is not plugged in, or Windows does not see it: plug it in, "
+                       "then run \"donglectl check\" again");
+    }
+    if (pOut->bJson) {
+        JsonString(&pOut->json, "verdict", checkVerdicts[v].word, 32);
+        JsonString(&pOut->json, "text", szText, sizeof(szText));
+        JsonCount(&pOut->json, "census_count", true, nCensus);
+        JsonCount(&pOut->json, "found", true, nFound);
+        JsonCount(&pOut->json, "disabled", true, nDisabled);
+        JsonRecord(&pOut->json, "record", &record);
+    } else {
+        printf("%s: %s\n", checkVerdicts[v].word, szText);
+    }
+    if (v != 0) {
+        NoteOwnStatus(pOut, checkVerdicts[v].word, szText);
+    }
+    return (int)checkVerdicts[v].status;
 }

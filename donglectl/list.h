@@ -4,6 +4,14 @@
 #include "donglectl/shared.h"
 
 int Status(CtlOutput* pOut);
+// One verdict for support and monitoring, on one line, and its exit status: 0 the licensed
+// software sees the dongle (counted, and recorded alike); 10 the record is stale; 11 not plugged
+// in; 12 a node is present but not counted; 13 plugged in with nodes disabled; 14 an interrupted
+// reset is pending.
+int Check(CtlOutput* pOut);
+// The device-interface classes that the nodes the census counts expose, each once, in the order
+// found, at most nMax; -1 with the error in *pdwError when the device list cannot be had.
+int DongleInterfaceClasses(GUID* pClasses, int nMax, DWORD* pdwError);
 // Every node that names the dongle's vendor or that the census counts; with a class, whether
 // disable and enable would select it for that class.
 int List(CtlOutput* pOut, const GUID* pInterfaceClass);

@@ -19,9 +19,10 @@ static const char szHelp[] =
     "and on again, and waits for the dongle.\n"
     "\n"
     "usage: donglectl status [--json]\n"
+    "       donglectl check [--json]\n"
     "       donglectl list [{interface-class-GUID}] [--json]\n"
     "       donglectl census [--json]\n"
-    "       donglectl disable|enable|reset {interface-class-GUID} [--json]\n"
+    "       donglectl disable|enable|reset [{interface-class-GUID}] [--json]\n"
     "       donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
     "       donglectl watch [--timeout SECONDS] [--json]\n"
     "       donglectl recover     (run by Windows at its start, as a service)\n"
@@ -30,6 +31,8 @@ static const char szHelp[] =
     "\n"
     "  status   prints \"found N disabled M\": the present dongle nodes (first hardware ID\n"
     "           USB\\VID_7B2E&PID_2F40...) whose status can be read, and those disabled\n"
+    "  check    one verdict: whether the licensed software sees the dongle, and if not,\n"
+    "           what to do (exit status 0 when it does; see help check)\n"
     "  list     prints each node whose IDs name the vendor VID_7B2E, or that the census\n"
     "           counts: its IDs, interfaces, state, whether the census counts it, and\n"
     "           whether disable and enable would select it (for the class given), or why not;\n"
@@ -63,6 +66,13 @@ static const struct {
                "with USB\\VID_7B2E&PID_2F40 and whose status can be read, and how many of them\n"
                "are disabled (problem 22). With --json, one JSON document that also holds the\n"
                "census's count and matches.\n"},
+    {"check", "usage: donglectl check [--json]\n"
+              "Prints one line, \"<verdict>: <what it means and what to do>\", and exits with\n"
+              "the verdict's status: 0 sees-the-dongle (the census counts it and its record says\n"
+              "so), 10 stale (run \"donglectl census\" as an administrator), 11 not-plugged-in,\n"
+              "12 not-counted (a node is there the census does not count: see \"donglectl\n"
+              "list\"), 13 disabled (run \"donglectl enable\"), 14 reset-pending (an interrupted\n"
+              "reset may have left it off). Read-only; needs no rights.\n"},
     {"list", "usage: donglectl list [{interface-class-GUID}] [--json]\n"
              "Prints each node, present or not, whose IDs name the vendor VID_7B2E or that the\n"
              "census counts: its instance ID, first hardware and compatible ID, the interface\n"
@@ -77,20 +87,21 @@ static const struct {
                "count (or the Windows error code when the device list cannot be had). Says on\n"
                "standard error when the record could not be written, and why (administrator\n"
                "rights are needed). With --json, the matches and the record before and after.\n"},
-    {"disable", "usage: donglectl disable {interface-class-GUID} [--json]\n"
-                "Disables the dongle nodes that expose an interface of the class (see \"donglectl\n"
-                "list\" for the class GUIDs). Pauses 2 s before each node. Prints one line per\n"
+    {"disable", "usage: donglectl disable [{interface-class-GUID}] [--json]\n"
+                "Disables the dongle nodes that expose an interface of the class; without one,\n"
+                "of each class the census's nodes expose (\"donglectl list\" shows them as\n"
+                "\"switching\"). Pauses 2 s before each node. Prints one line per\n"
                 "selected node, \"<instance ID> <outcome>\", then \"disabled N\". Needs\n"
                 "administrator rights. Exit status 0, 3010 (restart needed), 1168 (nothing\n"
                 "selected: the reasons go to standard error), 1223 (Ctrl+C), or the installer's\n"
                 "error.\n"},
     {"enable",
-     "usage: donglectl enable {interface-class-GUID} [--json]\n"
+     "usage: donglectl enable [{interface-class-GUID}] [--json]\n"
      "Enables the dongle nodes of the class again, unplugged ones included, so that they\n"
      "come back enabled. Prints one line per selected node, then \"enabled N\". Exit\n"
      "statuses as for disable.\n"},
     {"reset",
-     "usage: donglectl reset {interface-class-GUID} [--json]\n"
+     "usage: donglectl reset [{interface-class-GUID}] [--json]\n"
      "Disables, then enables the dongle nodes of the class. Ctrl+C or Ctrl+Break ends the\n"
      "disabling early and never the enabling. Where the process ends first (closing the\n"
      "window, logoff, shutdown, a power cut), Windows enables them at its next start, before\n"
@@ -119,7 +130,8 @@ static const struct {
 };
 
 #define THE_VERBS                                                                                  \
-    "the verbs are status, list, census, disable, enable, reset, wait, watch and recover"
+    "the verbs are status, check, list, census, disable, enable, reset, wait, watch and "          \
+    "recover"
 // The longest --timeout, in seconds: its milliseconds stay below INFINITE.
 static const DWORD dwMaxTimeoutSeconds = 4294967;
 
@@ -192,8 +204,8 @@ static bool IsHelp(const char* arg) {
     return i < sizeof(spellings) / sizeof(spellings[0]);
 }
 
-static const char* const verbs[] = {"status", "list", "census", "disable", "enable",
-                                    "reset",  "wait", "watch",  "recover"};
+static const char* const verbs[] = {"status", "check", "list", "census", "disable",
+                                    "enable", "reset", "wait", "watch",  "recover"};
 
 // The verb's own spelling, or NULL for a word that is no verb.
 static const char* KnownVerb(const char* arg) {
@@ -284,7 +296,8 @@ static int WaitVerb(CtlOutput* pOut, const char* verb, int argc, char** argv) {
 // The arguments of status, list and the switching verbs: at most one interface class GUID, for
 // the verbs that take one.
 static int DeviceVerb(CtlOutput* pOut, const char* verb, int argc, char** argv) {
-    const bool bStatus = strcmp(verb, "status") == 0 || strcmp(verb, "census") == 0;
+    const bool bStatus =
+        strcmp(verb, "status") == 0 || strcmp(verb, "census") == 0 || strcmp(verb, "check") == 0;
     const bool bList = strcmp(verb, "list") == 0;
     const char* guidText = NULL;
     for (int i = 0; i < argc; i++) {
@@ -304,12 +317,15 @@ static int DeviceVerb(CtlOutput* pOut, const char* verb, int argc, char** argv) 
                           "{A5DCBF10-6530-11D2-901F-00C04FB951ED}",
                           guidText);
     }
-    if (!bStatus && !bList && guidText == NULL) {
-        return UsageError(pOut, "'%s' needs an interface class GUID", verb);
-    }
     StartDocument(pOut, verb);
+    if (!bStatus && !bList && guidText == NULL) {
+        return SwitchDongle(pOut, verb);
+    }
     if (strcmp(verb, "census") == 0) {
         return Census(pOut);
+    }
+    if (strcmp(verb, "check") == 0) {
+        return Check(pOut);
     }
     if (bStatus) {
         return Status(pOut);

@@ -224,6 +224,7 @@ static int RunPass(PassContext* pPass, GUID interfaceClass, bool bEnable, DWORD*
     if (pOut->bJson) {
         JsonOpen(&pOut->json, NULL, '{');
         JsonString(&pOut->json, "pass", bEnable ? "enable" : "disable", 8);
+        JsonString(&pOut->json, "interface_class", pPass->szGuid, 40);
         JsonOpen(&pOut->json, "nodes", '[');
     }
     const int n = SwitchDongles(interfaceClass, bEnable, ReportNode, PauseNode, pPass);
@@ -341,15 +342,54 @@ static int RunPasses(CtlOutput* pOut, const char* verb, GUID interfaceClass, con
     return status;
 }
 
-int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
+// The status of several classes switched in turn: the first failure; else 3010 where one needs
+// a restart; "nothing selected" only where no class selected anything.
+static int CombinedStatus(int status, int one, bool bFirst) {
+    const bool bFailed =
+        status != 0 && status != (int)dwRestartNeeded && status != (int)dwNothingSelected;
+    if (bFirst || bFailed) {
+        return bFirst ? one : status;
+    }
+    if (one != 0 && one != (int)dwRestartNeeded && one != (int)dwNothingSelected) {
+        return one;
+    }
+    if (status == (int)dwRestartNeeded || one == (int)dwRestartNeeded) {
+        return (int)dwRestartNeeded;
+    }
+    return status == (int)dwNothingSelected && one == (int)dwNothingSelected
+               ? (int)dwNothingSelected
+               : 0;
+}
+
+// Switches each class in turn; a refusal (rights, width, another run) ends it at the first.
+static int SwitchClasses(CtlOutput* pOut, const char* verb, const GUID* pClasses, int nClasses) {
     char szGuid[40];
     int nRestart = 0;
-    FormatGuid(&interfaceClass, szGuid, sizeof(szGuid));
+    int status = 0;
     if (pOut->bJson) {
+        FormatGuid(&pClasses[0], szGuid, sizeof(szGuid));
         JsonString(&pOut->json, "interface_class", szGuid, sizeof(szGuid));
+        JsonOpen(&pOut->json, "interface_classes", '[');
+        for (int i = 0; i < nClasses; i++) {
+            FormatGuid(&pClasses[i], szGuid, sizeof(szGuid));
+            JsonString(&pOut->json, NULL, szGuid, sizeof(szGuid));
+        }
+        JsonClose(&pOut->json, ']');
         JsonOpen(&pOut->json, "passes", '[');
     }
-    const int status = RunPasses(pOut, verb, interfaceClass, szGuid, &nRestart);
+    for (int i = 0; i < nClasses; i++) {
+        FormatGuid(&pClasses[i], szGuid, sizeof(szGuid));
+        if (nClasses > 1 && !pOut->bJson) {
+            printf("%s\n", szGuid);
+        }
+        const int one = RunPasses(pOut, verb, pClasses[i], szGuid, &nRestart);
+        status = CombinedStatus(status, one, i == 0);
+        if (pOut->ownWord != NULL && strcmp(pOut->ownWord, "nothing-selected") != 0 &&
+            strcmp(pOut->ownWord, "restart-needed") != 0 &&
+            strcmp(pOut->ownWord, "reset-unfinished") != 0) {
+            break; // refused before anything was switched, or stopped
+        }
+    }
     if (pOut->bJson) {
         JsonClose(&pOut->json, ']');
         JsonBool(&pOut->json, "restart_needed", nRestart > 0);
@@ -363,4 +403,42 @@ int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
                       nRestart, nRestart == 1 ? "" : "s", nRestart == 1 ? "s" : "");
     }
     return status;
+}
+
+int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass) {
+    return SwitchClasses(pOut, verb, &interfaceClass, 1);
+}
+
+int SwitchDongle(CtlOutput* pOut, const char* verb) {
+    enum { nMaxClasses = 16 };
+    GUID classes[nMaxClasses];
+    char szGuids[1024];
+    DWORD dwError = 0;
+    int n = DongleInterfaceClasses(classes, nMaxClasses, &dwError);
+    if (n < 0) {
+        return ListFailed(dwError);
+    }
+    // What an interrupted reset recorded is enabled too, plugged in or not.
+    (void)RecordedClasses(szGuids, sizeof(szGuids));
+    for (const char* p = szGuids; strcmp(verb, "disable") != 0 && *p != '\0' && n < nMaxClasses;
+         p += strlen(p) + 1) {
+        GUID recorded;
+        int i = 0;
+        if (!ReadInterfaceClassGuid(p, &recorded)) {
+            continue;
+        }
+        while (i < n && memcmp(&classes[i], &recorded, sizeof(GUID)) != 0) {
+            i++;
+        }
+        if (i == n) {
+            classes[n++] = recorded;
+        }
+    }
+    if (n == 0) {
+        return OwnStatus(pOut, dwNothingSelected, "nothing-selected",
+                         "the census counts no dongle node that exposes a device interface: plug "
+                         "the dongle in, or give the interface class that \"donglectl list\" "
+                         "shows on its nodes.");
+    }
+    return SwitchClasses(pOut, verb, classes, n);
 }

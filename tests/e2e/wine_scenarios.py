@@ -86,7 +86,7 @@ def run_donglectl(prefix, programs, sc):
             args = [programs["donglectl"]] + sc.command
         elif op == "contract":
             args = [programs["probe"], interface_class, op]
-        elif op.lower() in ("status", "list"):
+        elif op.lower() in ("status", "list", "check"):
             args = [programs["donglectl"], op]
         else:
             args = [programs["donglectl"], op, interface_class]

@@ -243,8 +243,9 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
             fflush(stdout);
             all.out += testing::internal::GetCapturedStdout();
         } else {
-            const bool hasClass =
-                _stricmp(op.c_str(), "status") != 0 && _stricmp(op.c_str(), "list") != 0;
+            const bool hasClass = _stricmp(op.c_str(), "status") != 0 &&
+                                  _stricmp(op.c_str(), "list") != 0 &&
+                                  _stricmp(op.c_str(), "check") != 0;
             const CtlRun one = RunDongleCtl(hasClass ? std::vector<std::string>{op, sc.run[0]}
                                                      : std::vector<std::string>{op});
             EXPECT_EQ((DWORD)one.status, sc.exits.at(nOp)) << op << ": " << one.err;
