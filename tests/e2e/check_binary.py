@@ -68,8 +68,8 @@ IMPORTS = {
                         "_amsg_exit", "_cexit", "_errno", "_initterm", "_iob", "_lock",
                         "_mbsnicmp", "_onexit", "_stricmp", "_strnicmp", "_unlock", "abort",
                         "atoi", "calloc", "exit", "ferror", "fflush", "fprintf", "fputc", "fputs",
-                        "free", "fwrite", "localeconv", "malloc", "memchr", "memcmp", "memcpy", "memset",
-                        "putchar", "puts", "setlocale", "signal", "strchr", "strcmp", "strcpy",
+                        "free", "fwrite", "localeconv", "malloc", "memchr", "memcmp", "memcpy",
+                        "memset", "putchar", "puts", "setlocale", "signal", "strchr", "strcmp", "strcpy",
                         "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
                         # x64 only: the same runtime's data reached through functions.
                         "___lc_codepage_func", "___mb_cur_max_func", "__iob_func", "_acmdln",
