@@ -390,6 +390,10 @@ static int SwitchClasses(CtlOutput* pOut, const char* verb, const GUID* pClasses
             break; // refused before anything was switched, or stopped
         }
     }
+    // Several classes: the word noted is the combined status's.
+    if (nClasses > 1 && status == (int)dwRestartNeeded) {
+        NoteOwnStatus(pOut, "restart-needed", "some nodes hold only from the next restart");
+    }
     if (pOut->bJson) {
         JsonClose(&pOut->json, ']');
         JsonBool(&pOut->json, "restart_needed", nRestart > 0);
