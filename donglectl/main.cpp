@@ -15,8 +15,9 @@
 #include "donglecensus_version.h"
 
 static const char szHelp[] =
-    "donglectl " DONGLE_VERSION_TEXT ": shows the USB dongle's device nodes, switches them off\n"
-    "and on again, and waits for the dongle.\n"
+    "donglectl " DONGLE_VERSION_TEXT
+    ": shows the USB dongle's device nodes, switches them off and on\n"
+    "again, and waits for the dongle.\n"
     "\n"
     "usage: donglectl status [--json]\n"
     "       donglectl check [--json]\n"
@@ -29,32 +30,37 @@ static const char szHelp[] =
     "       donglectl --version [--json]\n"
     "       donglectl help [verb]     (also --help, -h, -?, /?, /h, /help, anywhere)\n"
     "\n"
-    "  status   prints \"found N disabled M\": the present dongle nodes (first hardware ID\n"
-    "           USB\\VID_7B2E&PID_2F40...) whose status can be read, and those disabled\n"
-    "  check    one verdict: whether the licensed software sees the dongle, and if not,\n"
-    "           what to do (exit status 0 when it does; see help check)\n"
-    "  list     prints each node whose IDs name the vendor VID_7B2E, or that the census\n"
-    "           counts: its IDs, interfaces, state, whether the census counts it, and\n"
-    "           whether disable and enable would select it (for the class given), or why not;\n"
-    "           first, the census's record beside the census's count now\n"
-    "  census   takes the census as donglecensus.exe does: its lines, its record, its exit\n"
-    "           status; says when the record could not be written\n"
-    "  disable  disables the dongle nodes exposing an interface of the class: one line\n"
-    "           per node with what holds, then \"disabled N\"\n"
+    "  status   prints \"found N disabled M\": the present dongle nodes (first\n"
+    "           hardware ID USB\\VID_7B2E&PID_2F40...) whose status can be read, and\n"
+    "           those disabled\n"
+    "  check    one verdict: whether the licensed software sees the dongle, and if\n"
+    "           not, what to do (exit status 0 when it does; see help check)\n"
+    "  list     prints each node whose IDs name the vendor VID_7B2E, or that the\n"
+    "           census counts: its IDs, interfaces, state, whether the census counts\n"
+    "           it, and whether disable and enable would select it (for the class\n"
+    "           given), or why not; first, the census's record beside the census's\n"
+    "           count now\n"
+    "  census   takes the census as donglecensus.exe does: its lines, its record,\n"
+    "           its exit status; says when the record could not be written\n"
+    "  disable  disables the dongle nodes exposing an interface of the class: one\n"
+    "           line per node with what holds, then \"disabled N\"\n"
     "  enable   enables them again, unplugged ones included; then \"enabled N\"\n"
     "  reset    disable, then enable; Ctrl+C never stops it before the enable\n"
     "  wait     waits until the census counts the dongle (present) or not (absent)\n"
-    "  watch    prints the census's matches, then each that arrives or goes, as it happens\n"
+    "  watch    prints the census's matches, then each that arrives or goes, as it\n"
+    "           happens\n"
     "\n"
-    "--json, anywhere on the line: one JSON document on standard output, on every path.\n"
+    "--json, anywhere on the line: one JSON document on standard output, on every\n"
+    "path.\n"
     "Verbs and options are not case-sensitive.\n"
     "Switching needs administrator rights, and on 64-bit Windows the x64 build.\n"
-    "Exit status: 0 success; 2 usage error; 3010 a node holds only from the next restart;\n"
-    "29 standard output could not be written; 31 a node of an interrupted reset does not\n"
-    "read back enabled; 170 another switching run is going; 740 not run as administrator;\n"
-    "1168 no node selected; 1223 stopped by Ctrl+C; 1460 wait timed out; 0xE0000235\n"
-    "(-536870347) the 32-bit build on 64-bit Windows, or Windows on ARM; otherwise the\n"
-    "Windows error code of what failed (with --json, its \"error\" says whose a status is).\n";
+    "Exit status: 0 success; 2 usage error; 3010 a node holds only from the next\n"
+    "restart; 29 standard output could not be written; 31 a node of an interrupted\n"
+    "reset does not read back enabled; 170 another switching run is going; 740 not\n"
+    "run as administrator; 1168 no node selected; 1223 stopped by Ctrl+C; 1460 wait\n"
+    "timed out; 0xE0000235 (-536870347) the 32-bit build on 64-bit Windows, or\n"
+    "Windows on ARM; otherwise the Windows error code of what failed (with --json,\n"
+    "its \"error\" says whose a status is).\n";
 
 // Each verb's own help, for "help <verb>", "<verb> /?" and the other spellings.
 static const struct {
@@ -68,59 +74,58 @@ static const struct {
                "census's count and matches.\n"},
     {"check", "usage: donglectl check [--json]\n"
               "Prints one line, \"<verdict>: <what it means and what to do>\", and exits with\n"
-              "the verdict's status: 0 sees-the-dongle (the census counts it and its record says\n"
-              "so), 10 stale (run \"donglectl census\" as an administrator), 11 not-plugged-in,\n"
-              "12 not-counted (a node is there the census does not count: see \"donglectl\n"
-              "list\"), 13 disabled (run \"donglectl enable\"), 14 reset-pending (an interrupted\n"
-              "reset may have left it off). Read-only; needs no rights.\n"},
+              "the verdict's status: 0 sees-the-dongle (the census counts it and its record\n"
+              "says so), 10 stale (run \"donglectl census\" as an administrator), 11\n"
+              "not-plugged-in, 12 not-counted (a node is there the census does not count: see\n"
+              "\"donglectl list\"), 13 disabled (run \"donglectl enable\"), 14 reset-pending (an\n"
+              "interrupted reset may have left it off). Read-only; needs no rights.\n"},
     {"list", "usage: donglectl list [{interface-class-GUID}] [--json]\n"
-             "Prints each node, present or not, whose IDs name the vendor VID_7B2E or that the\n"
-             "census counts: its instance ID, first hardware and compatible ID, the interface\n"
-             "classes it exposes, its state, the census's verdict, and whether disable and\n"
-             "enable would select it, or why not. Given a class, disable and enable are judged\n"
-             "for that class (a dry run). First it shows the census's record (DonglePlugedIn)\n"
-             "beside the census's count now, and says when the record is stale. Writes\n"
-             "nothing.\n"},
+             "Prints each node, present or not, whose IDs name the vendor VID_7B2E or that\n"
+             "the census counts: its instance ID, first hardware and compatible ID, the\n"
+             "interface classes it exposes, its state, the census's verdict, and whether\n"
+             "disable and enable would select it, or why not. Given a class, disable and\n"
+             "enable are judged for that class (a dry run). First it shows the census's\n"
+             "record (DonglePlugedIn) beside the census's count now, and says when the record\n"
+             "is stale. Writes nothing.\n"},
     {"census", "usage: donglectl census [--json]\n"
                "Takes the census exactly as donglecensus.exe does: prints each match's\n"
                "identifier, writes the count to the record DonglePlugedIn, and exits with the\n"
                "count (or the Windows error code when the device list cannot be had). Says on\n"
                "standard error when the record could not be written, and why (administrator\n"
                "rights are needed). With --json, the matches and the record before and after.\n"},
-    {"disable", "usage: donglectl disable [{interface-class-GUID}] [--json]\n"
-                "Disables the dongle nodes that expose an interface of the class; without one,\n"
-                "of each class the census's nodes expose (\"donglectl list\" shows them as\n"
-                "\"switching\"). Pauses 2 s before each node. Prints one line per\n"
-                "selected node, \"<instance ID> <outcome>\", then \"disabled N\". Needs\n"
-                "administrator rights. Exit status 0, 3010 (restart needed), 1168 (nothing\n"
-                "selected: the reasons go to standard error), 1223 (Ctrl+C), or the installer's\n"
-                "error.\n"},
-    {"enable",
-     "usage: donglectl enable [{interface-class-GUID}] [--json]\n"
-     "Enables the dongle nodes of the class again, unplugged ones included, so that they\n"
-     "come back enabled. Prints one line per selected node, then \"enabled N\". Exit\n"
-     "statuses as for disable.\n"},
-    {"reset",
-     "usage: donglectl reset [{interface-class-GUID}] [--json]\n"
-     "Disables, then enables the dongle nodes of the class. Ctrl+C or Ctrl+Break ends the\n"
-     "disabling early and never the enabling. Where the process ends first (closing the\n"
-     "window, logoff, shutdown, a power cut), Windows enables them at its next start, before\n"
-     "anyone logs on, through the service donglectlRecovery that reset sets up before the\n"
-     "first node. Exit statuses as for disable; 170 while another switching run is going.\n"},
+    {"disable",
+     "usage: donglectl disable [{interface-class-GUID}] [--json]\n"
+     "Disables the dongle nodes that expose an interface of the class; without one,\n"
+     "of each class the census's nodes expose (\"donglectl list\" shows them as\n"
+     "\"switching\"). Pauses 2 s before each node. Prints one line per selected node,\n"
+     "\"<instance ID> <outcome>\", then \"disabled N\". Needs administrator rights. Exit\n"
+     "status 0, 3010 (restart needed), 1168 (nothing selected: the reasons go to\n"
+     "standard error), 1223 (Ctrl+C), or the installer's error.\n"},
+    {"enable", "usage: donglectl enable [{interface-class-GUID}] [--json]\n"
+               "Enables the dongle nodes of the class again, unplugged ones included, so that\n"
+               "they come back enabled. Prints one line per selected node, then \"enabled N\".\n"
+               "Exit statuses as for disable.\n"},
+    {"reset", "usage: donglectl reset [{interface-class-GUID}] [--json]\n"
+              "Disables, then enables the dongle nodes of the class. Ctrl+C or Ctrl+Break ends\n"
+              "the disabling early and never the enabling. Where the process ends first\n"
+              "(closing the window, logoff, shutdown, a power cut), Windows enables them at\n"
+              "its next start, before anyone logs on, through the service donglectlRecovery\n"
+              "that reset sets up before the first node. Exit statuses as for disable; 170\n"
+              "while another switching run is going.\n"},
     {"recover", "usage: donglectl recover\n"
                 "Run by Windows at its start, as the service donglectlRecovery that reset sets\n"
                 "up: enables the nodes of an interrupted reset, reads them back, and removes\n"
-                "itself once every one reads back enabled. From a command prompt it only says\n"
-                "so (exit status 1063).\n"},
+                "itself once every one reads back enabled. From a command prompt it only says so\n"
+                "(exit status 1063).\n"},
     {"wait", "usage: donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
-             "Waits until the census's rule counts at least one match among the present devices\n"
-             "(present, the default) or none (absent): the census is taken again whenever\n"
-             "Windows tells of a device change, and at least every 10 s (every 0.5 s where\n"
-             "Windows tells nothing); prints the census's lines when the dongle is present. "
-             "--timeout (also --timeout=SECONDS) takes whole\n"
-             "seconds, 0 to 4294967 (about 49 days); without it, wait waits for ever. Writes no\n"
-             "record and needs no rights. Exit status 0, 1460 (timed out), 1223 (Ctrl+C), or\n"
-             "the Windows error code.\n"},
+             "Waits until the census's rule counts at least one match among the present\n"
+             "devices (present, the default) or none (absent): the census is taken again\n"
+             "whenever Windows tells of a device change, and at least every 10 s (every 0.5 s\n"
+             "where Windows tells nothing); prints the census's lines when the dongle is\n"
+             "present. --timeout (also --timeout=SECONDS) takes whole seconds, 0 to 4294967\n"
+             "(about 49 days); without it, wait waits for ever. Writes no record and needs no\n"
+             "rights. Exit status 0, 1460 (timed out), 1223 (Ctrl+C), or the Windows error\n"
+             "code.\n"},
     {"watch", "usage: donglectl watch [--timeout SECONDS] [--json]\n"
               "Prints the census's matches, then one line per match that arrives or goes, as\n"
               "Windows tells of device changes (and at least every 10 s): \"<UTC time> present|\n"
@@ -364,12 +369,20 @@ static int Run(CtlOutput* pOut, int argc, char** argv, const char** pVerb) {
     }
     if (bHelp) {
         *pVerb = "help";
+        // "help a b": one topic at a time ("disable {guid} /?" is a verb's line asking help).
+        if (IsHelp(args[0]) && iTopic >= 0 && iTopic + 1 < nArgs) {
+            return UsageError(pOut, "'help' takes one verb; '%s' is one too many",
+                              args[iTopic + 1]);
+        }
         return Help(pOut, iTopic >= 0 ? args[iTopic] : NULL);
     }
     if (nArgs == 0) {
         return UsageError(pOut, "no verb given; " THE_VERBS);
     }
-    if (_stricmp(args[0], "--version") == 0) {
+    // The spellings other tools answer to are answered too.
+    if (_stricmp(args[0], "--version") == 0 || _stricmp(args[0], "version") == 0 ||
+        _stricmp(args[0], "-v") == 0 || _stricmp(args[0], "/version") == 0 ||
+        _stricmp(args[0], "-version") == 0) {
         *pVerb = "version";
         if (nArgs > 1) {
             return UsageError(pOut, "'--version' does not take '%s'", args[1]);

@@ -1049,6 +1049,18 @@ TEST(DongleCtl, HelpForEachSpelling) {
           {"disable", "{A5DCBF10-6530-11D2-901F-00C04FB951ED}", "/?"}}) {
         EXPECT_EQ(RunDongleCtl(again).out, verb.out) << again[0] << " " << again[1];
     }
+    // The version answers to the spellings other tools use.
+    for (const char* spelling : {"version", "-V", "/version", "-version"}) {
+        EXPECT_EQ(RunDongleCtl({spelling}).out, "donglectl 2.2.0\n") << spelling;
+    }
+    // Every help fits a console of 80 columns.
+    for (const char* topic : {"help", "status", "check", "list", "census", "disable", "enable",
+                              "reset", "wait", "watch", "recover"}) {
+        std::istringstream text(RunDongleCtl({"help", topic}).out);
+        for (std::string line; std::getline(text, line);) {
+            EXPECT_LE(line.size(), 79u) << topic << ": " << line;
+        }
+    }
     const CtlRun bad = RunDongleCtl({"help", "a", "b"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.out, "");
