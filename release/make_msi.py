@@ -1,16 +1,16 @@
 #!/usr/bin/env python3
 """Makes the installer packages: OUT_DIR/NAME-x86.msi and OUT_DIR/NAME-x64.msi, each installing
 donglecensus.exe and donglectl.exe of its width with README.txt, CHANGES.txt and
-donglectl.schema.json into "Program Files\\donglecensus" (the x86 package, on 64-bit Windows, into
-"Program Files (x86)\\donglecensus"), per machine. With wixl (msitools), from release/
+donglectl.schema.json into "Program Files\\donglecensus", per machine (the x86 package refuses
+64-bit Windows). With wixl (msitools), from release/
 donglecensus.wxs.
 
 One package per width: a Windows Installer package has one platform, and a 32-bit package can
 install no 64-bit component nor into the 64-bit Program Files. Both have one upgrade code, so that
 either replaces an earlier version of either; the product code derives from the version and the
 width, so that each version upgrades the one before in place. The public property ADDTOPATH=1
-puts the install folder at the end of the system PATH (off by default; the entry goes with the
-package).
+puts the install folder at the end of the system PATH (off by default; remembered across
+upgrades and repairs; the entry goes with the package).
 
 The same files give the same packages, byte for byte: the file times in the cabinet, the package
 code (from the files' contents) and the summary's times (SOURCE_DATE_EPOCH, required) are fixed.
@@ -57,6 +57,16 @@ ENVIRONMENT_IDT = ("Environment\tName\tValue\tComponent_\r\n"
                    "Environment\tEnvironment\r\n"
                    "PATH\t=-*PATH\t[~];[INSTALLFOLDER]\tPathEntry\r\n")
 
+# ADDTOPATH is remembered: the PATH entry's component also writes it under the product's key (the
+# 64-bit view for the x64 package), and AppSearch reads it back first thing (a RegLocator, raw),
+# so that an upgrade or a repair that does not repeat it keeps the entry.
+REMEMBER_KEY = "Software\\donglecensus"
+# Apps & Features: no Modify button (the package has one feature), and the install folder as
+# InstallLocation (ARPINSTALLLOCATION, set once the folder is known, after CostFinalize).
+# The x86 package on 64-bit Windows would install programs that cannot switch devices there.
+X86_ON_X64 = ("This package is for 32-bit Windows. On 64-bit Windows, install "
+              "donglecensus-{version}-x64.msi.")
+
 # Summary information properties rewritten: the package code and the two times.
 PID_REVNUMBER, PID_CREATE_DTM, PID_LASTSAVE_DTM = 9, 12, 13
 VT_LPSTR, VT_FILETIME = 30, 64
@@ -97,6 +107,34 @@ def fix_summary(path, package_code, epoch):
         ole.write_stream(stream, bytes(data))
 
 
+def extra_rows(label, version):
+    """The msibuild queries for what wixl cannot write: the remembered ADDTOPATH, the Apps &
+    Features entries, and the x86 package's launch condition."""
+    locator = 2 | (16 if label == "x64" else 0)  # raw, in the 64-bit view for x64
+    queries = [
+        "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Value`, `Component_`) "
+        f"VALUES ('RememberAddToPath', 2, '{REMEMBER_KEY}', 'AddToPath', '[ADDTOPATH]', "
+        "'PathEntry')",
+        "INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Name`, `Type`) "
+        f"VALUES ('AddToPathSearch', 2, '{REMEMBER_KEY}', 'AddToPath', {locator})",
+        "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('ADDTOPATH', "
+        "'AddToPathSearch')",
+        "INSERT INTO `Property` (`Property`, `Value`) VALUES ('ARPNOMODIFY', '1')",
+        "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
+        "('SetARPINSTALLLOCATION', 51, 'ARPINSTALLLOCATION', '[INSTALLFOLDER]')"]
+    for table in ("InstallUISequence", "InstallExecuteSequence"):
+        queries.append(f"INSERT INTO `{table}` (`Action`, `Sequence`) VALUES ('AppSearch', 50)")
+    for action, at in (("SetARPINSTALLLOCATION", 1010), ("RemoveRegistryValues", 2600),
+                       ("WriteRegistryValues", 5000)):
+        queries.append("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) "
+                       f"VALUES ('{action}', {at})")
+    if label == "x86":
+        message = X86_ON_X64.format(version=version)
+        queries.append("INSERT INTO `LaunchCondition` (`Condition`, `Description`) "
+                       f"VALUES ('NOT VersionNT64', '{message}')")
+    return [a for q in queries for a in ("-q", q)]
+
+
 def make_package(builds, out, name, width, epoch):
     label, arch, program_files, win64, build = WIDTHS[[w[0] for w in WIDTHS].index(width)]
     version, company = version_of(builds[0])
@@ -134,7 +172,8 @@ def make_package(builds, out, name, width, epoch):
                        [a for action, at in (("RemoveEnvironmentStrings", 3300),
                                              ("WriteEnvironmentStrings", 5200))
                         for a in ("-q", "INSERT INTO `InstallExecuteSequence` (`Action`, "
-                                  f"`Sequence`) VALUES ('{action}', {at})")], **run)
+                                  f"`Sequence`) VALUES ('{action}', {at})")] +
+                       extra_rows(label, version), **run)
         fix_summary(os.path.join(stage, "package.msi"), str(uuid.UUID(
             bytes=digest.digest()[:16], version=4)).upper(), epoch)
         shutil.copyfile(os.path.join(stage, "package.msi"), path)

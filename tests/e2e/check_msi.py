@@ -66,8 +66,9 @@ def read_back(msis, builds, version, tmp):
         props = dict(r[:2] for r in table(msi, "Property"))
         folder = {r[1] for r in table(msi, "Directory") if r[0] == "INSTALLFOLDER"}
         got = (f"Template: {want[0]}\n" in info, folder, {r[3] for r in table(msi, "Component")},
-               props.get("ProductVersion"), "ADDTOPATH" in props["SecureCustomProperties"])
-        if got != (True, {want[1]}, {want[2]}, version, True):
+               props.get("ProductVersion"), "ADDTOPATH" in props["SecureCustomProperties"],
+               props.get("ARPNOMODIFY"))
+        if got != (True, {want[1]}, {want[2]}, version, True, "1"):
             failures.append(f"{msi}: {got}")
         out = os.path.join(tmp, os.path.basename(msi) + ".files")
         subprocess.run(["msiextract", "-C", out, msi], check=True, stdout=subprocess.DEVNULL)
@@ -81,14 +82,16 @@ def read_back(msis, builds, version, tmp):
     return failures
 
 
-def under_wine(prefix, old, new, build, version):
+def under_wine(prefix, old, new, build, version, x86):
     failures = []
     folder = os.path.join(prefix.path, "drive_c", "Program Files", "donglecensus")
+    folder86 = os.path.join(prefix.path, "drive_c", "Program Files (x86)", "donglecensus")
 
     def msiexec(verb, msi, *args, check=True):
         r = prefix.wine(["msiexec", verb, "Z:" + msi.replace("/", "\\"), "/qn", *args])
         if check and r.returncode != 0:
             failures.append(f"msiexec {verb} {os.path.basename(msi)}: exit {r.returncode}")
+        return r.returncode
 
     def readme():
         path = os.path.join(folder, "README.txt")
@@ -98,10 +101,14 @@ def under_wine(prefix, old, new, build, version):
         r = prefix.wine(["reg", "query", ENVIRONMENT, "/v", "PATH"])
         return FOLDER.encode() + b"\\" in r.stdout
 
-    for msi in (new, old):  # what a run cut short left installed
+    for msi in (new, old, x86):  # what a run cut short left installed
         msiexec("/x", msi, check=False)
     prefix.import_reg(prefix.record_lines("absent"))
-    msiexec("/i", old)
+    # The x86 package refuses 64-bit Windows, installing nothing.
+    if msiexec("/i", x86, check=False) == 0 or os.path.exists(folder86):
+        failures.append("the x86 package installed on 64-bit Windows")
+    # The PATH entry asked for at the first install stays through an upgrade that does not ask.
+    msiexec("/i", old, "ADDTOPATH=1")
     installed_old = readme()
     msiexec("/i", new)
     if (installed_old, readme()) != (b"donglecensus 1.9.0\r\n",
@@ -110,13 +117,9 @@ def under_wine(prefix, old, new, build, version):
     r = prefix.wine([FOLDER + r"\donglectl.exe", "--version"])
     census = prefix.wine([FOLDER + r"\donglecensus.exe"])
     if (r.returncode, r.stdout, census.returncode, prefix.read_record(), on_path()) != \
-            (0, f"donglectl {version}\r\n".encode(), 0, 0, False):
+            (0, f"donglectl {version}\r\n".encode(), 0, 0, True):
         failures.append(f"installed: {r.returncode} {r.stdout!r}, census {census.returncode}, "
                         f"record {prefix.read_record()}, on PATH {on_path()}")
-    msiexec("/x", new)
-    msiexec("/i", new, "ADDTOPATH=1")
-    if not on_path():
-        failures.append("ADDTOPATH=1 did not put the folder on PATH")
     msiexec("/x", new)
     if os.path.exists(folder) or on_path() or prefix.read_record() != 0:
         failures.append(f"after removal: folder {os.path.exists(folder)}, on PATH {on_path()}, "
@@ -141,7 +144,7 @@ def main():
             return winetest.report(failures)
         winetest.skip_unless_runnable("win64")
         with winetest.Prefix(a.prefix, "win64").session(started=a.session) as prefix:
-            failures += under_wine(prefix, old[1], new[1], a.build, version)
+            failures += under_wine(prefix, old[1], new[1], a.build, version, new[0])
     return winetest.report(failures)
 
 
