@@ -23,6 +23,7 @@ MAKE_MSI = os.path.join(HERE, "..", "..", "release", "make_msi.py")
 FILES = ("CHANGES.txt", "README.txt", "donglecensus.exe", "donglectl.exe", "donglectl.schema.json")
 FOLDER = r"C:\Program Files\donglecensus"
 ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
 
 def table(msi, name):
@@ -114,6 +115,10 @@ def under_wine(prefix, old, new, build, version, x86):
     if (installed_old, readme()) != (b"donglecensus 1.9.0\r\n",
                                      open(os.path.join(build, "README.txt"), "rb").read()):
         failures.append(f"the upgrade from 1.9.0: README.txt {installed_old!r}, then {readme()!r}")
+    # Apps & Features: the folder as InstallLocation.
+    uninstall = prefix.wine(["reg", "query", UNINSTALL, "/s", "/v", "InstallLocation"]).stdout
+    if FOLDER.encode() not in uninstall:
+        failures.append(f"no InstallLocation {FOLDER}: {uninstall!r}")
     r = prefix.wine([FOLDER + r"\donglectl.exe", "--version"])
     census = prefix.wine([FOLDER + r"\donglecensus.exe"])
     if (r.returncode, r.stdout, census.returncode, prefix.read_record(), on_path()) != \
