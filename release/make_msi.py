@@ -44,7 +44,8 @@ WIDTHS = (("x86", "x86", "ProgramFilesFolder", "no", 0),
           ("x64", "x64", "ProgramFiles64Folder", "yes", 1))
 # (file, build folder it comes from: None for the width's own)
 FILES = (("donglecensus.exe", None), ("donglectl.exe", None), ("README.txt", 0),
-         ("CHANGES.txt", 0), ("donglectl.schema.json", 0))
+         ("CHANGES.txt", 0), ("donglectl.schema.json", 0), ("docs/support.txt", 0),
+         ("docs/scripting.txt", 0), ("docs/switching.txt", 0), ("docs/deploying.txt", 0))
 
 # The optional PATH entry: appended ("[~];" first), set at install ("="), removed at uninstall
 # ("-"), the system's ("*"); installed only when ADDTOPATH is "1"; written and removed by the
@@ -141,6 +142,7 @@ def make_package(builds, out, name, width, epoch):
     path = os.path.join(out, f"{name}-{label}.msi")
     with tempfile.TemporaryDirectory() as stage:
         digest = hashlib.sha256(f"{version} {label}".encode())
+        os.makedirs(os.path.join(stage, "docs"))
         for file, source in FILES:
             target = os.path.join(stage, file)
             shutil.copyfile(os.path.join(builds[build if source is None else source], file),
@@ -151,7 +153,7 @@ def make_package(builds, out, name, width, epoch):
         defines = {"Version": version, "Company": company, "Width": label,
                    "UpgradeCode": UPGRADE_CODE, "ProductCode": code("product", version, label),
                    "ProgramFiles": program_files, "Win64": win64}
-        for component in ("Census", "Control", "Texts", "Path"):
+        for component in ("Census", "Control", "Texts", "Guides", "Path"):
             defines["Guid" + component] = code("component", label, component)
         shutil.copyfile(WXS, os.path.join(stage, "donglecensus.wxs"))
         with open(os.path.join(stage, "Environment.idt"), "w", encoding="ascii",

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Packs the release: OUT_DIR/NAME.zip holding, under NAME/, README.txt, CHANGES.txt,
-donglectl.schema.json, donglecensus.exe and x86/donglectl.exe from a 32-bit build folder and
+donglectl.schema.json, the guides as docs/*.txt, donglecensus.exe and x86/donglectl.exe from a
+32-bit build folder and
 x64/donglecensus.exe and x64/donglectl.exe from a 64-bit one. The same files give the same zip,
 byte for byte: the entries are in a fixed order, dated SOURCE_DATE_EPOCH (required), with fixed
 attributes: Unix modes 0644 for files and 0755 for folders, so that unzip makes them readable by
@@ -18,8 +19,10 @@ FILES = ((0, "README.txt", "README.txt"), (0, "CHANGES.txt", "CHANGES.txt"),
          (0, "donglectl.schema.json", "donglectl.schema.json"),
          (0, "donglecensus.exe", "donglecensus.exe"),
          (0, "donglectl.exe", "x86/donglectl.exe"), (1, "donglecensus.exe", "x64/donglecensus.exe"),
-         (1, "donglectl.exe", "x64/donglectl.exe"))
-FOLDERS = ("", "x86/", "x64/")
+         (1, "donglectl.exe", "x64/donglectl.exe")) + tuple(
+             (0, f"docs/{g}.txt", f"docs/{g}.txt")
+             for g in ("support", "scripting", "switching", "deploying"))
+FOLDERS = ("", "docs/", "x86/", "x64/")
 FILE_MODE, FOLDER_MODE = 0o100644, 0o40755
 MSDOS_DIRECTORY = 0x10
 

@@ -17,10 +17,12 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+import check_release  # noqa: E402
 import winetest  # noqa: E402
 
 MAKE_MSI = os.path.join(HERE, "..", "..", "release", "make_msi.py")
-FILES = ("CHANGES.txt", "README.txt", "donglecensus.exe", "donglectl.exe", "donglectl.schema.json")
+FILES = ("CHANGES.txt", "README.txt", "donglecensus.exe", "donglectl.exe", "donglectl.schema.json",
+         "docs/deploying.txt", "docs/scripting.txt", "docs/support.txt", "docs/switching.txt")
 FOLDER = r"C:\Program Files\donglecensus"
 ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -41,9 +43,10 @@ def make(builds, out, name, version=None):
         for i, build in enumerate(builds):
             copy = os.path.join(out, f"build{i}")
             os.makedirs(copy)
+            os.makedirs(os.path.join(copy, "docs"))
             for f in FILES + ("donglecensus_version.h",):
                 if os.path.exists(os.path.join(build, f)):
-                    shutil.copy(os.path.join(build, f), copy)
+                    shutil.copy(os.path.join(build, f), os.path.join(copy, f))
             header = os.path.join(copy, "donglecensus_version.h")
             text = re.sub(r'VERSION_TEXT "[^"]*"', f'VERSION_TEXT "{version}"', open(header).read())
             open(header, "w").write(text)
@@ -76,9 +79,10 @@ def read_back(msis, builds, version, tmp):
         held = {f: os.path.join(r, f) for r, _, names in os.walk(out) for f in names}
         for f in FILES:
             origin = os.path.join(build if f.endswith(".exe") else builds[0], f)
-            if f not in held or open(held[f], "rb").read() != open(origin, "rb").read():
+            name = os.path.basename(f)
+            if name not in held or open(held[name], "rb").read() != open(origin, "rb").read():
                 failures.append(f"{msi}: {f} is not the build's")
-        if sorted(held) != sorted(FILES):
+        if sorted(held) != sorted(os.path.basename(f) for f in FILES):
             failures.append(f"{msi} holds {sorted(held)}")
     return failures
 
@@ -115,6 +119,8 @@ def under_wine(prefix, old, new, build, version, x86):
     if (installed_old, readme()) != (b"donglecensus 1.9.0\r\n",
                                      open(os.path.join(build, "README.txt"), "rb").read()):
         failures.append(f"the upgrade from 1.9.0: README.txt {installed_old!r}, then {readme()!r}")
+    # Every text README.txt and CHANGES.txt name is installed beside them.
+    failures += check_release.missing_named(folder, exes=False)
     # Apps & Features: the folder as InstallLocation.
     uninstall = prefix.wine(["reg", "query", UNINSTALL, "/s", "/v", "InstallLocation"]).stdout
     if FOLDER.encode() not in uninstall:

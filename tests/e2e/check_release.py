@@ -11,6 +11,7 @@ usage: check_release.py [--session] X86_BUILD_DIR X64_BUILD_DIR NAME PREFIX SCEN
 import argparse
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -29,6 +30,21 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import i386_wine as emulation  # noqa: E402
 
 
+def missing_named(folder, exes):
+    """The files README.txt and CHANGES.txt name (a guide, a text, the schema; with exes, the
+    programs in x86\\ and x64\\) that the folder lacks."""
+    pattern = r"docs[\\/][a-z]+\.\w+|(?<![\w.\\/])[A-Za-z][\w.]*\.(?:txt|json)\b"
+    if exes:
+        pattern += r"|\bx(?:86|64)\\[a-z]+\.exe"
+    failures = []
+    for text in ("README.txt", "CHANGES.txt"):
+        with open(os.path.join(folder, text), encoding="utf-8") as f:
+            for named in sorted(set(re.findall(pattern, f.read()))):
+                if not os.path.exists(os.path.join(folder, *re.split(r"[\\/]", named))):
+                    failures.append(f"{text} names {named}, which is not there")
+    return failures
+
+
 def main():
     ap = argparse.ArgumentParser(usage=__doc__)
     ap.add_argument("--session", action="store_true")
@@ -44,8 +60,10 @@ def main():
         with zipfile.ZipFile(os.path.join(tmp, name + ".zip")) as z:
             held = sorted(z.namelist())
             if held != [f"{name}/{f}" for f in (
-                    "", "CHANGES.txt", "README.txt", "donglecensus.exe", "donglectl.schema.json",
-                    "x64/", "x64/donglecensus.exe", "x64/donglectl.exe", "x86/", "x86/donglectl.exe")]:
+                    "", "CHANGES.txt", "README.txt", "docs/", "docs/deploying.txt",
+                    "docs/scripting.txt", "docs/support.txt", "docs/switching.txt",
+                    "donglecensus.exe", "donglectl.schema.json", "x64/", "x64/donglecensus.exe",
+                    "x64/donglectl.exe", "x86/", "x86/donglectl.exe")]:
                 failures.append(f"zip holds {held}")
             for info in z.infolist():
                 mode = info.external_attr >> 16
@@ -61,6 +79,7 @@ def main():
         version = name.rsplit("-", 1)[-1].encode()
         if b"\n" in changes.replace(b"\r\n", b"") or b"## " + version not in changes:
             failures.append(f"CHANGES.txt is not a CRLF text naming {version.decode()}")
+        failures += missing_named(os.path.join(tmp, name), exes=True)
         if failures:
             return winetest.report(failures)
         exe = os.path.join(tmp, name, "donglecensus.exe")
