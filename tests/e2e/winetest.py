@@ -130,8 +130,16 @@ class Prefix:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # wineboot creates the prefix when missing and starts its services, which the server
         # keeps; they must not hold the output of a later program open.
-        subprocess.run([self.loader, "wineboot"], env=self.env, check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        boot = [self.loader, "wineboot"]
+        quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL)
+        if subprocess.run(boot, **quiet).returncode != 0:
+            # Seen once on a loaded machine, right after the emulated x86 tests: wineboot exits
+            # 1 and the next start is clean. Once more, from a new server, saying so.
+            print("wineboot failed; starting the prefix once more", file=sys.stderr)
+            self.stop()
+            subprocess.run(["wineserver", "-p"], check=True, **quiet)
+            subprocess.run(boot, check=True, **quiet)
 
     @contextlib.contextmanager
     def session(self, started=False):
