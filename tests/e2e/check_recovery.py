@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
 """Windows' next start finishes an interrupted reset, under Wine: the record, the recovery's copy
-of donglectl.exe with its fingerprint, and its auto-start service are planted as a reset ended
-half way leaves them, and the prefix is started again (Wine starts the auto-start services with
-the prefix, as Windows does at its start). While the recorded node reads back disabled (its
-ConfigFlags), the recovery keeps everything for the next start; once the node reads back enabled,
-the next start leaves nothing: no record, no service, no copy.
+and its auto-start service planted as an interrupted reset leaves them, the prefix is started
+again (Wine starts auto-start services with it). While the node's ConfigFlags say disabled,
+everything stays; once they say enabled, the next start leaves no record, service or copy.
 
 usage: check_recovery.py [--arch win32|win64] DONGLECTL_EXE PREFIX
 Exits 77 (skipped) when this machine cannot run that Wine."""
