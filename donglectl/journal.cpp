@@ -162,3 +162,24 @@ void SayPendingResets(CtlOutput* pOut) {
         JsonClose(&pOut->json, ']');
     }
 }
+
+void PrintPendingResets() {
+    char szGuids[1024];
+    HKEY hk = NULL;
+    if (RecordedClasses(szGuids, sizeof(szGuids)) == 0 ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, szJournalKey, 0, KEY_QUERY_VALUE | samView, &hk) !=
+            ERROR_SUCCESS) {
+        Print("  %-14s none\n", "pending reset");
+        return;
+    }
+    for (const char* szGuid = szGuids; *szGuid != '\0'; szGuid += strlen(szGuid) + 1) {
+        char ids[cbJournal];
+        const DWORD cb = ReadJournal(hk, szGuid, ids);
+        Print("  %-14s %s, may have left disabled:", "pending reset", szGuid);
+        for (DWORD i = 0; i < cb && ids[i] != '\0'; i += (DWORD)strlen(ids + i) + 1) {
+            Print(" %s", ids + i);
+        }
+        Print("\n");
+    }
+    (void)RegCloseKey(hk);
+}

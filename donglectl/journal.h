@@ -19,3 +19,5 @@ int RecordedClasses(char* szGuids, size_t cchGuids);
 // Says, for each reset that was interrupted, which nodes it may have left off and how it is
 // finished: on standard error, and in the JSON document as "pending_resets".
 void SayPendingResets(CtlOutput* pOut);
+// The same for a report: one line per interrupted reset, its class and nodes, or "none".
+void PrintPendingResets();

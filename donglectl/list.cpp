@@ -285,9 +285,9 @@ static void PrintFirstId(const char* key, BOOL bRead, const char* buffer) {
     const char* end = (const char*)memchr(buffer, '\0', cbIdBuffer);
     const int cch = end != NULL ? (int)(end - buffer) : (int)cbIdBuffer;
     if (!bRead || cch == 0) {
-        printf("  %-14s (none)\n", key);
+        Print("  %-14s (none)\n", key);
     } else {
-        printf("  %-14s %.*s\n", key, cch, buffer);
+        Print("  %-14s %.*s\n", key, cch, buffer);
     }
 }
 
@@ -301,7 +301,7 @@ static void PrintInterface(const GUID* pClass, bool bPresent, void* pContext) {
         JsonBool(&pList->pOut->json, "present", bPresent);
         JsonClose(&pList->pOut->json, '}');
     } else {
-        printf("  %-14s %s %s\n", "interface", szGuid, bPresent ? "present" : "not present");
+        Print("  %-14s %s %s\n", "interface", szGuid, bPresent ? "present" : "not present");
     }
     pList->nInterfaces++;
 }
@@ -349,24 +349,24 @@ static void ListNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
     pList->nInterfaces = 0;
     pList->nNodes++;
     if (!pList->pOut->bJson) {
-        printf("%s\n",
-               pNode->szInstanceId[0] != '\0' ? pNode->szInstanceId : "(instance ID unreadable)");
+        Print("%s\n",
+              pNode->szInstanceId[0] != '\0' ? pNode->szInstanceId : "(instance ID unreadable)");
         PrintFirstId("hardware-id", pNode->bHardware, pNode->hardware);
         PrintFirstId("compatible-id", pNode->bCompatible, pNode->compatible);
         ForEachInterface(pNode->szInstanceId, NULL, PrintInterface, pList);
         if (pList->nInterfaces == 0) {
-            printf("  %-14s (none)\n", "interface");
+            Print("  %-14s (none)\n", "interface");
         }
-        printf("  %-14s %s\n", "state", szState);
+        Print("  %-14s %s\n", "state", szState);
         if (pNode->bHint) {
-            printf("  %-14s %s\n", "hint", szHint);
+            Print("  %-14s %s\n", "hint", szHint);
         }
-        printf("  %-14s %s", "census", census.text);
+        Print("  %-14s %s", "census", census.text);
         for (int i = 0; census.bCounted && i < census.n; i++) {
-            printf("%s%s", i == 0 ? ": " : ", ", census.patterns[i]);
+            Print("%s%s", i == 0 ? ": " : ", ", census.patterns[i]);
         }
-        printf("\n  %-14s %s\n", "disable", VerdictText(disable));
-        printf("  %-14s %s\n", "enable", VerdictText(enable));
+        Print("\n  %-14s %s\n", "disable", VerdictText(disable));
+        Print("  %-14s %s\n", "enable", VerdictText(enable));
         return;
     }
     JsonWriter* pJson = &pList->pOut->json;
@@ -418,7 +418,7 @@ static void SayDongleClasses(CtlOutput* pOut) {
     if (pOut->bJson) {
         JsonOpen(&pOut->json, "interface_classes", '[');
     } else if (n > 0) {
-        printf("  %-14s", "switching");
+        Print("  %-14s", "switching");
     }
     for (int i = 0; i < n; i++) {
         char szGuid[40];
@@ -426,13 +426,13 @@ static void SayDongleClasses(CtlOutput* pOut) {
         if (pOut->bJson) {
             JsonString(&pOut->json, NULL, szGuid, sizeof(szGuid));
         } else {
-            printf(" %s", szGuid);
+            Print(" %s", szGuid);
         }
     }
     if (pOut->bJson) {
         JsonClose(&pOut->json, ']');
     } else if (n > 0) {
-        printf("\n");
+        Print("\n");
     }
 }
 
@@ -572,7 +572,7 @@ int Status(CtlOutput* pOut) {
         if (dwError != ERROR_SUCCESS) {
             return ListFailed(dwError);
         }
-        printf("found %lu disabled %lu\n", (unsigned long)nFound, (unsigned long)nDisabled);
+        Print("found %lu disabled %lu\n", (unsigned long)nFound, (unsigned long)nDisabled);
         DWORD dwCensusError = 0;
         const bool bCounted = WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, NULL,
                                                  NULL, &nCensus, &dwCensusError);
@@ -622,73 +622,85 @@ static const struct {
     {12, "not-counted"},    {13, "disabled"}, {14, "reset-pending"},
 };
 
-int Check(CtlOutput* pOut) {
-    char szGuids[1024];
-    char szText[300];
-    DWORD nFound = 0;
+int JudgeCheck(CheckVerdict* pCheck) {
     DWORD nDisabled = 0;
-    DWORD nCensus = 0;
     DWORD nNotCounted = 0;
-    DWORD dwError = QueryDongleStatus(&nFound, &nDisabled);
+    char szGuids[1024];
+    memset(pCheck, 0, sizeof(*pCheck));
+    DWORD dwError = QueryDongleStatus(&pCheck->nFound, &nDisabled);
+    pCheck->nDisabled = nDisabled;
     if (dwError == ERROR_SUCCESS && !WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2,
-                                                        NULL, NULL, &nCensus, &dwError)) {
+                                                        NULL, NULL, &pCheck->nCensus, &dwError)) {
         dwError = dwError != 0 ? dwError : (DWORD)ERROR_GEN_FAILURE;
     }
     if (dwError == ERROR_SUCCESS) {
         dwError = ForEachListedNode(CountNotCounted, &nNotCounted);
     }
     if (dwError != ERROR_SUCCESS) {
-        return ListFailed(dwError);
+        return (int)dwError;
     }
-    RecordState record;
-    ReadRecord(&record);
+    ReadRecord(&pCheck->record);
+    const DWORD nCensus = pCheck->nCensus;
     size_t v = 0;
+    char* szText = pCheck->szText;
+    const size_t cch = sizeof(pCheck->szText);
     if (RecordedClasses(szGuids, sizeof(szGuids)) > 0) {
         v = 5;
-        (void)snprintf(szText, sizeof(szText),
+        (void)snprintf(szText, cch,
                        "an interrupted reset may have left the dongle off: run \"donglectl "
                        "enable\" as an administrator");
     } else if (nCensus > 0 && nDisabled > 0) {
         v = 4;
-        (void)snprintf(szText, sizeof(szText),
+        (void)snprintf(szText, cch,
                        "the dongle is plugged in, but %lu of its nodes %s disabled: run "
                        "\"donglectl enable\" as an administrator",
                        (unsigned long)nDisabled, nDisabled == 1 ? "is" : "are");
-    } else if (nCensus > 0 && RecordStale(&record, true, nCensus)) {
+    } else if (nCensus > 0 && RecordStale(&pCheck->record, true, nCensus)) {
         v = 1;
-        (void)snprintf(szText, sizeof(szText),
+        (void)snprintf(szText, cch,
                        "the dongle is plugged in (the census counts %lu), but its record is "
                        "stale: run \"donglectl census\" as an administrator",
                        (unsigned long)nCensus);
     } else if (nCensus > 0) {
         v = 0;
-        (void)snprintf(szText, sizeof(szText),
+        (void)snprintf(szText, cch,
                        "the licensed software sees the dongle: the census counts %lu, and its "
                        "record says so",
                        (unsigned long)nCensus);
     } else if (nNotCounted > 0) {
         v = 3;
-        (void)snprintf(szText, sizeof(szText),
+        (void)snprintf(szText, cch,
                        "a node of the dongle is present, but the census does not count it: run "
                        "\"donglectl list\" to see why");
     } else {
         v = 2;
-        (void)snprintf(szText, sizeof(szText),
+        (void)snprintf(szText, cch,
                        "the dongle is not plugged in, or Windows does not see it: plug it in, "
                        "then run \"donglectl check\" again");
     }
+    pCheck->word = checkVerdicts[v].word;
+    pCheck->status = checkVerdicts[v].status;
+    return 0;
+}
+
+int Check(CtlOutput* pOut) {
+    CheckVerdict check;
+    const int error = JudgeCheck(&check);
+    if (error != 0) {
+        return ListFailed((DWORD)error);
+    }
     if (pOut->bJson) {
-        JsonString(&pOut->json, "verdict", checkVerdicts[v].word, 32);
-        JsonString(&pOut->json, "text", szText, sizeof(szText));
-        JsonCount(&pOut->json, "census_count", true, nCensus);
-        JsonCount(&pOut->json, "found", true, nFound);
-        JsonCount(&pOut->json, "disabled", true, nDisabled);
-        JsonRecord(&pOut->json, "record", &record);
+        JsonString(&pOut->json, "verdict", check.word, 32);
+        JsonString(&pOut->json, "text", check.szText, sizeof(check.szText));
+        JsonCount(&pOut->json, "census_count", true, check.nCensus);
+        JsonCount(&pOut->json, "found", true, check.nFound);
+        JsonCount(&pOut->json, "disabled", true, check.nDisabled);
+        JsonRecord(&pOut->json, "record", &check.record);
     } else {
-        printf("%s: %s\n", checkVerdicts[v].word, szText);
+        printf("%s: %s\n", check.word, check.szText);
     }
-    if (v != 0) {
-        NoteOwnStatus(pOut, checkVerdicts[v].word, szText);
+    if (check.status != 0) {
+        NoteOwnStatus(pOut, check.word, check.szText);
     }
-    return (int)checkVerdicts[v].status;
+    return (int)check.status;
 }

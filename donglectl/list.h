@@ -1,7 +1,7 @@
 // donglectl status and list: what the dongle's nodes are, read-only.
 #pragma once
 
-#include "donglectl/shared.h"
+#include "donglectl/record.h"
 
 int Status(CtlOutput* pOut);
 // One verdict for support and monitoring, on one line, and its exit status: 0 the licensed
@@ -9,6 +9,18 @@ int Status(CtlOutput* pOut);
 // in; 12 a node is present but not counted; 13 plugged in with nodes disabled; 14 an interrupted
 // reset is pending.
 int Check(CtlOutput* pOut);
+// check's verdict without saying it: its word, exit status and text, and what it rests on.
+struct CheckVerdict {
+    const char* word;
+    DWORD status;
+    char szText[300];
+    DWORD nCensus;
+    DWORD nFound;
+    DWORD nDisabled;
+    RecordState record;
+};
+// Returns 0, or the error where the device list cannot be read.
+int JudgeCheck(CheckVerdict* pCheck);
 // The device-interface classes that the nodes the census counts expose, each once, in the order
 // found, at most nMax; -1 with the error in *pdwError when the device list cannot be had.
 int DongleInterfaceClasses(GUID* pClasses, int nMax, DWORD* pdwError);

@@ -6,6 +6,7 @@
 #include "donglectl/journal.h"
 #include "donglectl/list.h"
 #include "donglectl/record.h"
+#include "donglectl/report.h"
 #include "donglectl/service.h"
 #include "donglectl/shared.h"
 #include "donglectl/switch.h"
@@ -23,6 +24,7 @@ static const char szHelp[] =
     "       donglectl check [--json]\n"
     "       donglectl list [{interface-class-GUID}] [--json]\n"
     "       donglectl census [--json]\n"
+    "       donglectl report [FILE] [--json]\n"
     "       donglectl disable|enable|reset [{interface-class-GUID}] [--json]\n"
     "       donglectl wait [present|absent] [--timeout SECONDS] [--json]\n"
     "       donglectl watch [--timeout SECONDS] [--json]\n"
@@ -42,6 +44,8 @@ static const char szHelp[] =
     "           count now\n"
     "  census   takes the census as donglecensus.exe does: its lines, its record,\n"
     "           its exit status; says when the record could not be written\n"
+    "  report   writes what support asks for to FILE (or standard output): versions,\n"
+    "           Windows, rights, check's verdict, pending resets, and list's output\n"
     "  disable  disables the dongle nodes exposing an interface of the class: one\n"
     "           line per node with what holds, then \"disabled N\"\n"
     "  enable   enables them again, unplugged ones included; then \"enabled N\"\n"
@@ -90,9 +94,18 @@ static const struct {
     {"census", "usage: donglectl census [--json]\n"
                "Takes the census exactly as donglecensus.exe does: prints each match's\n"
                "identifier, writes the count to the record DonglePlugedIn, and exits with the\n"
-               "count (or the Windows error code when the device list cannot be had). Says on\n"
+               "count (or the Windows error code when the device list cannot be read). Says on\n"
                "standard error when the record could not be written, and why (administrator\n"
                "rights are needed). With --json, the matches and the record before and after.\n"},
+    {"report", "usage: donglectl report [FILE] [--json]\n"
+               "Collects what support asks a customer for: the time, donglectl's version and\n"
+               "width, Windows' version, build and width, whether donglectl runs under WOW64,\n"
+               "the rights it runs with, check's verdict, interrupted resets, and list's whole\n"
+               "output (the record included). Given FILE, writes it there as plain text, whole\n"
+               "or not at all (a file of that name is replaced only once the report is\n"
+               "complete), and prints \"report written to FILE\"; otherwise prints it. Reads\n"
+               "and changes nothing else; needs no rights. Exit status 0, or the Windows error\n"
+               "code of what failed.\n"},
     {"disable",
      "usage: donglectl disable [{interface-class-GUID}] [--json]\n"
      "Disables the dongle nodes that expose an interface of the class; without one,\n"
@@ -135,8 +148,8 @@ static const struct {
 };
 
 #define THE_VERBS                                                                                  \
-    "the verbs are status, check, list, census, disable, enable, reset, wait, watch and "          \
-    "recover"
+    "the verbs are status, check, list, census, report, disable, enable, reset, wait, watch "      \
+    "and recover"
 // The longest --timeout, in seconds: its milliseconds stay below INFINITE.
 static const DWORD dwMaxTimeoutSeconds = 4294967;
 
@@ -209,7 +222,7 @@ static bool IsHelp(const char* arg) {
     return i < sizeof(spellings) / sizeof(spellings[0]);
 }
 
-static const char* const verbs[] = {"status", "check", "list", "census", "disable",
+static const char* const verbs[] = {"status", "check", "list", "census", "report", "disable",
                                     "enable", "reset", "wait", "watch",  "recover"};
 
 // The verb's own spelling, or NULL for a word that is no verb.
@@ -403,6 +416,15 @@ static int Run(CtlOutput* pOut, int argc, char** argv, const char** pVerb) {
         }
         StartDocument(pOut, "recover");
         return Recover(pOut);
+    }
+    if (strcmp(*pVerb, "report") == 0) {
+        const char* path = nArgs > 1 ? args[1] : NULL;
+        if (nArgs > 2 || (path != NULL && (path[0] == '-' || path[0] == '/'))) {
+            return UsageError(pOut, "'report' takes one file name; '%s' is not one",
+                              args[nArgs > 2 ? 2 : 1]);
+        }
+        StartDocument(pOut, "report");
+        return Report(pOut, path);
     }
     if (strcmp(*pVerb, "wait") == 0 || strcmp(*pVerb, "watch") == 0) {
         return WaitVerb(pOut, *pVerb, nArgs - 1, args + 1);

@@ -41,27 +41,27 @@ bool RecordStale(const RecordState* pRecord, bool bCounted, DWORD nCount) {
 
 void PrintRecord(const RecordState* pRecord, bool bCounted, DWORD nCount, DWORD dwCountError) {
     char szText[256];
-    printf("HKEY_LOCAL_MACHINE\\%s\\%s\n", szRecordKey, szRecordValue);
+    Print("HKEY_LOCAL_MACHINE\\%s\\%s\n", szRecordKey, szRecordValue);
     const char* token = RecordToken(pRecord);
     if (strcmp(token, "present") == 0) {
-        printf("  %-14s %lu\n", "record", (unsigned long)pRecord->dwValue);
+        Print("  %-14s %lu\n", "record", (unsigned long)pRecord->dwValue);
     } else if (strcmp(token, "unreadable") == 0) {
         FormatError((DWORD)pRecord->lResult, szText, sizeof(szText));
-        printf("  %-14s unreadable: %s\n", "record", szText);
+        Print("  %-14s unreadable: %s\n", "record", szText);
     } else if (strcmp(token, "wrong-type") == 0) {
-        printf("  %-14s not a REG_DWORD (type %lu)\n", "record", (unsigned long)pRecord->dwType);
+        Print("  %-14s not a REG_DWORD (type %lu)\n", "record", (unsigned long)pRecord->dwType);
     } else {
-        printf("  %-14s missing (no %s)\n", "record", pRecord->bKey ? "value" : "key");
+        Print("  %-14s missing (no %s)\n", "record", pRecord->bKey ? "value" : "key");
     }
     if (bCounted) {
-        printf("  %-14s %lu\n", "census now", (unsigned long)nCount);
+        Print("  %-14s %lu\n", "census now", (unsigned long)nCount);
     } else {
         FormatError(dwCountError, szText, sizeof(szText));
-        printf("  %-14s cannot be had: %s\n", "census now", szText);
+        Print("  %-14s cannot be taken: %s\n", "census now", szText);
     }
     if (RecordStale(pRecord, bCounted, nCount)) {
-        printf("  %-14s the record is stale: run \"donglectl census\" as an administrator\n",
-               "stale");
+        Print("  %-14s the record is stale: run \"donglectl census\" as an administrator\n",
+              "stale");
     }
 }
 

@@ -36,6 +36,7 @@ static const struct {
     const char* text; // NULL: the system has one
 } errorNames[] = {
     {2, "ERROR_FILE_NOT_FOUND", NULL},
+    {3, "ERROR_PATH_NOT_FOUND", NULL},
     {5, "ERROR_ACCESS_DENIED", NULL},
     {6, "ERROR_INVALID_HANDLE", NULL},
     {8, "ERROR_NOT_ENOUGH_MEMORY", NULL},
@@ -45,6 +46,7 @@ static const struct {
     {87, "ERROR_INVALID_PARAMETER", NULL},
     {170, "ERROR_BUSY", NULL},
     {206, "ERROR_FILENAME_EXCED_RANGE", NULL},
+    {112, "ERROR_DISK_FULL", NULL},
     {122, "ERROR_INSUFFICIENT_BUFFER", NULL},
     {259, "ERROR_NO_MORE_ITEMS", NULL},
     {740, "ERROR_ELEVATION_REQUIRED", NULL},
@@ -183,7 +185,7 @@ int ReportError(const char* what, DWORD dwError) {
 }
 
 int ListFailed(DWORD dwError) {
-    return ReportError("the device list cannot be had", dwError);
+    return ReportError("the device list cannot be read", dwError);
 }
 
 void FormatGuid(const GUID* pGuid, char* szText, size_t cchText) {
@@ -203,7 +205,7 @@ static const struct {
     {dvSelected, "selected", "selected", NULL},
     {dvSelectedByHardwareId, "selected-by-hardware-id",
      "selected: not present, known by its first hardware ID", NULL},
-    {dvNoDevice, "no-device", "passed over: the interface's device cannot be had",
+    {dvNoDevice, "no-device", "passed over: Windows did not give the interface's device",
      "run the verb again; if it stays, restart Windows"},
     {dvNoHardwareIds, "no-hardware-ids", "passed over: the hardware IDs cannot be read",
      "unplug the dongle and plug it in again"},
@@ -217,7 +219,7 @@ static const struct {
     {dvNotInTree, "not-present", "passed over: not present", "plug the dongle in"},
     {dvNoStatus, "no-status", "passed over: the status cannot be read",
      "run the verb again; if it stays, unplug the dongle and plug it in again"},
-    {dvNoAncestry, "no-ancestry", "passed over: the parent or grandparent cannot be had",
+    {dvNoAncestry, "no-ancestry", "passed over: Windows did not give its parent or grandparent",
      "plug the dongle into another port, directly rather than through a hub"},
     {dvNoGrandparentId, "no-grandparent-id",
      "passed over: the grandparent's instance ID cannot be read",
@@ -289,8 +291,12 @@ void WatchConsoleEvents() {
     (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-int Cancelled(CtlOutput* pOut) {
-    NoteOwnStatus(pOut, "cancelled", "stopped by Ctrl+C, Ctrl+Break or a closing console");
+int Cancelled(CtlOutput* pOut, const char* what) {
+    static const char szStopped[] = "stopped by Ctrl+C, Ctrl+Break or a closing console";
+    NoteOwnStatus(pOut, "cancelled", szStopped);
+    if (what != NULL) {
+        (void)fprintf(stderr, "donglectl: %s %s\n", what, szStopped);
+    }
     return (int)ERROR_CANCELLED;
 }
 
@@ -313,4 +319,56 @@ bool StopAsked() {
 int Finished(int status) {
     (void)InterlockedCompareExchange(&lStopAsked, 2, 1);
     return status;
+}
+
+// Print's file, what is buffered for it, and the first error a write met.
+static HANDLE hTextFile = NULL;
+static char textBuffer[4096];
+static DWORD cbTextBuffered = 0;
+static DWORD dwTextError = 0;
+
+static void FlushText() {
+    DWORD cbWritten = 0;
+    if (cbTextBuffered > 0 && dwTextError == 0 &&
+        (!WriteFile(hTextFile, textBuffer, cbTextBuffered, &cbWritten, NULL) ||
+         cbWritten != cbTextBuffered)) {
+        dwTextError = LastErrorOrGeneric();
+    }
+    cbTextBuffered = 0;
+}
+
+void Print(const char* format, ...) {
+    // The longest line list prints is an identifier (cbIdBuffer) beside a key.
+    char szLine[1024];
+    va_list args;
+    va_start(args, format);
+    const int n = vsnprintf(szLine, sizeof(szLine), format, args);
+    va_end(args);
+    if (hTextFile == NULL) {
+        (void)fputs(szLine, stdout);
+        return;
+    }
+    if (n < 0 || (size_t)n >= sizeof(szLine)) {
+        dwTextError = dwTextError != 0 ? dwTextError : (DWORD)ERROR_INSUFFICIENT_BUFFER;
+    }
+    for (const char* p = szLine; *p != '\0'; p++) {
+        if (cbTextBuffered + 2 > sizeof(textBuffer)) {
+            FlushText();
+        }
+        if (*p == '\n') {
+            textBuffer[cbTextBuffered++] = '\r';
+        }
+        textBuffer[cbTextBuffered++] = *p;
+    }
+}
+
+DWORD TextToFile(HANDLE hFile) {
+    if (hTextFile != NULL) {
+        FlushText();
+    }
+    const DWORD dwError = dwTextError;
+    hTextFile = hFile;
+    cbTextBuffered = 0;
+    dwTextError = 0;
+    return dwError;
 }

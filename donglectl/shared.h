@@ -77,8 +77,9 @@ const char* VerdictNextStep(DongleVerdict verdict);
 // WatchConsoleEvents sets it).
 void WatchConsoleEvents();
 bool StopAsked();
-// Notes the exit status of a run stopped by Ctrl+C, Ctrl+Break or a closing console; returns it.
-int Cancelled(CtlOutput* pOut);
+// Notes the exit status of a run stopped by Ctrl+C, Ctrl+Break or a closing console, says on
+// standard error that what (where not NULL) was stopped, and returns the status.
+int Cancelled(CtlOutput* pOut, const char* what);
 // The event a stop asked for signals (NULL where it could not be made).
 HANDLE StopEvent();
 // Pauses dwMilliseconds, ending early when a stop is asked; true when none is.
@@ -88,3 +89,10 @@ int Finished(int status);
 
 // The interface class's text, "{A5DCBF10-6530-11D2-901F-00C04FB951ED}".
 void FormatGuid(const GUID* pGuid, char* szText, size_t cchText);
+
+// The text formats of list and the record: standard output, or while TextToFile holds a file,
+// that file, each "\n" written as "\r\n" (plain text Notepad opens on every Windows).
+void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// From now on Print writes to hFile (NULL: standard output again). Returns the first error a
+// write to the file met since the last call (0: none), after writing what is still buffered.
+DWORD TextToFile(HANDLE hFile);

@@ -10,8 +10,7 @@
 // The refusals Windows is known to make, checked before anything is switched. Each returns the
 // exit status, or 0 when switching may go ahead.
 
-// A function of kernel32 that older Windows versions lack, looked up; NULL where it is missing.
-static FARPROC Kernel32Proc(const char* name) {
+FARPROC Kernel32Proc(const char* name) {
     HMODULE hKernel = GetModuleHandleA("kernel32");
     return hKernel != NULL ? GetProcAddress(hKernel, name) : NULL;
 }
@@ -57,19 +56,25 @@ static int RefuseInWow64(CtlOutput* pOut) {
                      "build, x64\\donglectl.exe, instead.");
 }
 
-// A process whose token holds no enabled Administrators group: not elevated, where Windows has
-// user account control. A check that cannot be made refuses too.
-static int RefuseWithoutRights(CtlOutput* pOut) {
+int AdministratorRights() {
     SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
     PSID pAdministrators = NULL;
     BOOL bMember = FALSE;
+    int rights = -1;
     if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &pAdministrators)) {
-        if (!CheckTokenMembership(NULL, pAdministrators, &bMember)) {
-            bMember = FALSE;
+        if (CheckTokenMembership(NULL, pAdministrators, &bMember)) {
+            rights = bMember ? 1 : 0;
         }
         FreeSid(pAdministrators);
     }
+    return rights;
+}
+
+// A process whose token holds no enabled Administrators group: not elevated, where Windows has
+// user account control. A check that cannot be made refuses too.
+static int RefuseWithoutRights(CtlOutput* pOut) {
+    const bool bMember = AdministratorRights() == 1;
     if (bMember) {
         return 0;
     }
@@ -257,7 +262,7 @@ static int ExitStatus(CtlOutput* pOut, const PassContext* pPasses, int nPasses) 
         bStopped = bStopped || pPasses[i].bStopped;
     }
     if (bStopped) {
-        return Cancelled(pOut);
+        return Cancelled(pOut, "the disabling was"); // never an enable: it takes no pause
     }
     if (nRestart > 0) {
         NoteOwnStatus(pOut, "restart-needed", "some nodes hold only from the next restart");

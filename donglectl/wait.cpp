@@ -39,7 +39,8 @@ static int Poll(CtlOutput* pOut, DeviceChanges* pChanges, bool bPresent, DWORD d
         }
         // The census is taken again on a change, at the safety interval, and at the timeout.
         if (!AwaitNextCensus(pChanges, dwStart, dwTimeoutMs)) {
-            return Cancelled(pOut);
+            return Cancelled(pOut, bPresent ? "the wait for the dongle was"
+                                            : "the wait for the dongle to go was");
         }
     }
 }

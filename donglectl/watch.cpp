@@ -11,11 +11,13 @@ struct WatchMatch {
     char szIdentifier[cbIdBuffer];
 };
 
-// The matches of one census; watch keeps up to 32 (a dongle has three).
+// The matches of one census: watch follows the first 32 (a dongle has three), and knows how many
+// there were.
 enum { cMaxMatches = 32 };
 struct Snapshot {
     WatchMatch matches[cMaxMatches];
     int n;
+    DWORD nCount;
 };
 
 static void NoteMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDid,
@@ -34,11 +36,22 @@ static void NoteMatch(const char* buffer, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pD
     memcpy(pMatch->szIdentifier, buffer, end != NULL ? (size_t)(end - buffer) : cbIdBuffer - 1);
 }
 
-static bool TakeSnapshot(Snapshot* pSnapshot, DWORD* pdwError) {
-    DWORD nCount = 0;
+// Takes the census; says on standard error when it counts more matches than watch follows, each
+// time that number changes.
+static bool TakeSnapshot(Snapshot* pSnapshot, DWORD nCountBefore, DWORD* pdwError) {
     pSnapshot->n = 0;
-    return WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, NoteMatch, pSnapshot,
-                              &nCount, pdwError);
+    pSnapshot->nCount = 0;
+    if (!WalkPresentDongles(szDongleId, szAssocClassId, szDongleId2, NoteMatch, pSnapshot,
+                            &pSnapshot->nCount, pdwError)) {
+        return false;
+    }
+    if (pSnapshot->nCount > cMaxMatches && pSnapshot->nCount != nCountBefore) {
+        (void)fprintf(stderr,
+                      "donglectl: the census counts %lu matches; watch follows the first %d it "
+                      "finds, and says nothing of the others\n",
+                      (unsigned long)pSnapshot->nCount, cMaxMatches);
+    }
+    return true;
 }
 
 static bool Holds(const Snapshot* pSnapshot, const WatchMatch* pMatch) {
@@ -93,7 +106,7 @@ static void SayChanges(const CtlOutput* pOut, Snapshot* pBefore, const Snapshot*
 static int WatchUntil(CtlOutput* pOut, DeviceChanges* pChanges, DWORD dwTimeoutMs,
                       Snapshot* pBefore, Snapshot* pNow) {
     DWORD dwError = 0;
-    if (!TakeSnapshot(pBefore, &dwError)) {
+    if (!TakeSnapshot(pBefore, 0, &dwError)) {
         return ListFailed(dwError);
     }
     for (int i = 0; i < pBefore->n; i++) {
@@ -106,9 +119,9 @@ static int WatchUntil(CtlOutput* pOut, DeviceChanges* pChanges, DWORD dwTimeoutM
             return 0;
         }
         if (!AwaitNextCensus(pChanges, dwStart, dwTimeoutMs)) {
-            return Cancelled(pOut);
+            return Cancelled(pOut, "watch was");
         }
-        if (!TakeSnapshot(pNow, &dwError)) {
+        if (!TakeSnapshot(pNow, pBefore->nCount, &dwError)) {
             return ListFailed(dwError);
         }
         SayChanges(pOut, pBefore, pNow);
@@ -118,6 +131,8 @@ static int WatchUntil(CtlOutput* pOut, DeviceChanges* pChanges, DWORD dwTimeoutM
 int Watch(CtlOutput* pOut, DWORD dwTimeoutMs) {
     Snapshot before;
     Snapshot now;
+    before.n = 0;
+    before.nCount = 0;
     DeviceChanges changes;
     WatchConsoleEvents();
     WatchDeviceChanges(&changes);
@@ -130,7 +145,8 @@ int Watch(CtlOutput* pOut, DWORD dwTimeoutMs) {
     SayPendingResets(pOut);
     if (pOut->bJson) {
         JsonString(&pOut->json, "mode", changes.mode, 16);
-        JsonNumber(&pOut->json, "count", (unsigned long)before.n);
+        JsonNumber(&pOut->json, "count", (unsigned long)before.nCount);
+        JsonNumber(&pOut->json, "followed", (unsigned long)before.n);
     }
     return status;
 }

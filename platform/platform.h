@@ -16,5 +16,6 @@
 #include "platform/sim/winapi.h"
 #endif
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>

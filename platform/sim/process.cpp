@@ -209,6 +209,27 @@ HANDLE GetCurrentProcess(void) {
     return &currentProcess;
 }
 
+DWORD GetCurrentProcessId(void) {
+    return 4242;
+}
+
+// GetVersionEx: the size member must be set; with a manifest that declares Windows 10, as the
+// program's does, the true version: here Windows 7 SP1 or Windows 10 22H2.
+BOOL GetVersionExA(OSVERSIONINFOA* lpVersionInformation) {
+    if (lpVersionInformation == nullptr ||
+        lpVersionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
+        return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    const bool ten = St().windows8;
+    lpVersionInformation->dwMajorVersion = ten ? 10 : 6;
+    lpVersionInformation->dwMinorVersion = ten ? 0 : 1;
+    lpVersionInformation->dwBuildNumber = ten ? 19045 : 7601;
+    lpVersionInformation->dwPlatformId = 2; // VER_PLATFORM_WIN32_NT
+    snprintf(lpVersionInformation->szCSDVersion, sizeof(lpVersionInformation->szCSDVersion), "%s",
+             ten ? "" : "Service Pack 1");
+    return TRUE;
+}
+
 // The modules the program finds loaded: kernel32, and cfgmgr32, which it imports.
 HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
     if (lpModuleName == nullptr) {
@@ -277,8 +298,14 @@ DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWO
     }
     const char* text = nullptr;
     switch (dwMessageId) {
+    case ERROR_PATH_NOT_FOUND:
+        text = "The system cannot find the path specified.\r\n";
+        break;
     case ERROR_ACCESS_DENIED:
         text = "Access is denied.\r\n";
+        break;
+    case ERROR_DISK_FULL:
+        text = "There is not enough space on the disk.\r\n";
         break;
     case ERROR_NOT_ENOUGH_MEMORY:
         text = "Not enough memory resources are available to process this command.\r\n";

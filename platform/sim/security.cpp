@@ -579,6 +579,10 @@ BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
     if ((file->access & (GENERIC_WRITE | FILE_WRITE_DATA)) == 0 || node == nullptr) {
         return sim::Fail(ERROR_ACCESS_DENIED);
     }
+    if (nNumberOfBytesToWrite > St().diskFree) {
+        return sim::Fail(ERROR_DISK_FULL);
+    }
+    St().diskFree -= St().diskFree == SIZE_MAX ? 0 : nNumberOfBytesToWrite;
     node->bytes.replace(file->position, nNumberOfBytesToWrite, (const char*)lpBuffer,
                         nNumberOfBytesToWrite);
     node->flushed = false;
@@ -636,14 +640,33 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         list.bytes += std::string("\\??\\") + lpExistingFileName + '\0' + '\0';
         return TRUE;
     }
+    // A rename. MOVEFILE_REPLACE_EXISTING replaces a file of the new name, never a folder (and
+    // not the source's being one), and needs the right to delete the file it replaces;
+    // without it an existing name fails with ERROR_ALREADY_EXISTS. MOVEFILE_WRITE_THROUGH
+    // returns once the rename is on disk, as every rename here is.
     const std::string target = sim::Upper(lpNewFileName != nullptr ? lpNewFileName : "");
     const sim::FileNode* targetParent = sim::FindFile(sim::Parent(target));
-    if (dwFlags != 0 || target.empty() || sim::FindFile(target) != nullptr ||
-        targetParent == nullptr) {
+    const sim::FileNode* replaced = sim::FindFile(target);
+    if ((dwFlags & ~(DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) != 0 ||
+        target.empty()) {
         return sim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (targetParent == nullptr || !targetParent->directory) {
+        return sim::Fail(ERROR_PATH_NOT_FOUND);
+    }
+    if (replaced != nullptr && (dwFlags & MOVEFILE_REPLACE_EXISTING) == 0) {
+        return sim::Fail(ERROR_ALREADY_EXISTS);
+    }
+    if (replaced != nullptr &&
+        (replaced->directory || sim::FindFile(path)->directory || !sim::MayDelete(target) ||
+         target == sim::Upper(St().modulePath.empty() ? sim::kProgramPath : St().modulePath))) {
+        return sim::Fail(ERROR_ACCESS_DENIED);
     }
     if (!sim::MayDelete(path) || !sim::AccessAllowed(targetParent->security, FILE_ADD_FILE)) {
         return sim::Fail(ERROR_ACCESS_DENIED);
+    }
+    if (replaced != nullptr) {
+        St().files.erase(target);
     }
     std::map<std::string, sim::FileNode> moved;
     for (auto it = St().files.begin(); it != St().files.end();) {
@@ -736,6 +759,15 @@ DWORD WaitForMutex(HANDLE hMutex, DWORD ms) {
 
 bool FileExists(const std::string& path) {
     return FindFile(path) != nullptr;
+}
+
+std::string FileBytes(const std::string& path) {
+    const FileNode* node = FindFile(path);
+    return node != nullptr ? node->bytes : std::string();
+}
+
+void DiskFree(size_t bytes) {
+    St().diskFree = bytes;
 }
 
 std::vector<std::string> FilesUnder(const std::string& folder) {

@@ -259,6 +259,9 @@ std::pair<DWORD, DWORD> ServiceState(const std::string& service);
 // with the access list Windows gives it.
 bool FileExists(const std::string& path);
 std::vector<std::string> FilesUnder(const std::string& folder);
+// A file's bytes (empty where there is none); what the disk takes from now on (until Reset).
+std::string FileBytes(const std::string& path);
+void DiskFree(size_t bytes);
 // Another process holds (true) or releases the named mutex.
 void HoldMutexElsewhere(const std::string& name, bool held);
 // The console control event ctrlType raised when the program makes its platform call numbered

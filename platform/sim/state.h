@@ -133,6 +133,8 @@ struct State {
     // The file system, by upper-cased path; open files by handle (kFileHandles + index).
     std::map<std::string, FileNode> files;
     std::vector<std::optional<OpenFile>> openFiles;
+    // What the disk can still take; a write beyond it fails with ERROR_DISK_FULL.
+    size_t diskFree = SIZE_MAX;
     // Named mutexes: held by this process, by another one, or abandoned by a process that ended
     // holding it; handles (kMutexHandles + index) name one.
     struct Mutex {

@@ -72,6 +72,7 @@ void Reset() {
     s.scHandles.clear();
     s.serviceHandler = nullptr;
     s.openFiles.clear();
+    s.diskFree = SIZE_MAX;
     s.mutexes.clear();
     s.mutexHandles.clear();
     s.consoleEventsAtCall.clear();

@@ -80,6 +80,7 @@ typedef BOOL (*PHANDLER_ROUTINE)(DWORD CtrlType);
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_DISK_FULL 112L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
@@ -309,7 +310,9 @@ typedef DWORD SECURITY_INFORMATION;
 #define OPEN_EXISTING 3
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
+#define MOVEFILE_WRITE_THROUGH 0x00000008
 typedef LONG HRESULT;
 #define S_OK ((HRESULT)0L)
 #define E_FAIL ((HRESULT)0x80004005L)
@@ -607,6 +610,16 @@ int _stricmp(const char* string1, const char* string2);
 int _strnicmp(const char* string1, const char* string2, size_t count);
 
 HANDLE GetCurrentProcess(void);
+DWORD GetCurrentProcessId(void);
+typedef struct _OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+} OSVERSIONINFOA;
+BOOL GetVersionExA(OSVERSIONINFOA* lpVersionInformation);
 HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWORD dwLanguageId,

@@ -256,12 +256,13 @@ TEST_P(ControlScenario, PrintsAsDescribed) {
     }
     if (sc.jsonLines) {
         // Event objects, one a line, naming what the scenario names; the run's document last.
+        // Each line is kept for json.schema as a document is.
         std::vector<std::string> lines = SplitLines(all.out);
         ASSERT_FALSE(lines.empty());
         for (size_t i = 0; i + 1 < lines.size(); i++) {
-            const nlohmann::json event = nlohmann::json::parse(lines[i]);
-            EXPECT_EQ(event.size(), 4u) << lines[i];
-            EXPECT_TRUE(event.contains("event") && event.contains("time")) << lines[i];
+            std::ofstream(std::string(JSON_DOC_DIR) + "/" + sc.name + "-event" + std::to_string(i) +
+                          ".json")
+                << lines[i] << "\n";
         }
         for (const std::string& n : sc.jsonNames) {
             EXPECT_NE(all.out.find(nlohmann::json(n).dump()), std::string::npos) << n;
@@ -896,6 +897,60 @@ TEST(DongleCtl, ARecordStaysUntilItsNodesReadBackEnabled) {
     // The 32-bit build on 64-bit Windows reads the record in the 64-bit view too.
     sim::RunAsWow64(true);
     EXPECT_NE(RunDongleCtl({"status"}).err.find("was interrupted"), std::string::npos);
+}
+
+// report's file is whole or not there: list's whole output in it with Windows' line ends, a
+// file of that name replaced only once the new one is complete, and where it cannot be written
+// (no such folder, a folder of that name, a disk that fills) nothing left and nothing replaced.
+TEST(DongleCtl, AReportIsWrittenWholeOrNotAtAll) {
+    PlantCompositeDongle(sim::AbsentNodeChange::Made);
+    const std::string path = "C:\\Tools\\report.txt";
+    std::string list;
+    for (char c : RunDongleCtl({"list"}).out) {
+        list += c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    for (int i = 0; i < 2; i++) {
+        const CtlRun run = RunDongleCtl({"report", path});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "report written to " + path + "\n");
+    }
+    const std::string text = sim::FileBytes(path);
+    EXPECT_EQ(text.rfind("donglectl report, 2026-01-01T00:00:0", 0), 0u) << text;
+    EXPECT_NE(text.find("\r\n  windows        6.1 build 7601 Service Pack 1, x64\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), list.size())), list);
+    const std::vector<std::string> before = sim::FilesUnder("C:\\Tools");
+    const std::pair<std::string, DWORD> refused[] = {
+        {"C:\\No such folder\\report.txt", ERROR_PATH_NOT_FOUND},
+        {"C:\\Tools\\donglectl", ERROR_ACCESS_DENIED},
+        {path, ERROR_DISK_FULL}};
+    for (const auto& [target, error] : refused) {
+        sim::DiskFree(error == ERROR_DISK_FULL ? text.size() / 2 : SIZE_MAX);
+        const CtlRun run = RunDongleCtl({"report", target});
+        EXPECT_EQ(run.status, (int)error) << target;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("donglectl: the report cannot be written to " + target + ": ", 0),
+                  0u)
+            << run.err;
+    }
+    EXPECT_EQ(sim::FilesUnder("C:\\Tools"), before);
+    EXPECT_EQ(sim::FileBytes(path), text);
+}
+
+// watch follows the first 32 matches, and says so where the census counts more.
+TEST(DongleCtl, WatchSaysWhenItFollowsFewerMatchesThanThereAre) {
+    sim::Reset();
+    for (int i = 0; i < 40; i++) {
+        sim::AddDevice(std::string(kDongle) + std::to_string(i)).hardwareIds =
+            sim::MultiSz({"USB\\VID_7B2E&PID_2F40&REV_0100"});
+    }
+    const CtlRun run = RunDongleCtl({"watch", "--timeout", "1", "--json"});
+    EXPECT_EQ(run.err, "donglectl: the census counts 40 matches; watch follows the first 32 it "
+                       "finds, and says nothing of the others\n");
+    const nlohmann::json doc = nlohmann::json::parse(SplitLines(run.out).back());
+    EXPECT_EQ(doc["count"], 40);
+    EXPECT_EQ(doc["followed"], 32);
 }
 
 // One switching run at a time on the machine: while another holds the lock, reset refuses at
