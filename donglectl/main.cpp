@@ -354,6 +354,40 @@ static int DeviceVerb(CtlOutput* pOut, const char* verb, int argc, char** argv) 
     return Switch(pOut, verb, interfaceClass);
 }
 
+// True for a dash that is not '-': the en and em dashes and the minus sign that word processors
+// and mail programs put in place of "--" or "-", and the full-width hyphen of East Asian input.
+static bool IsTypographicDash(WCHAR wc) {
+    return (wc >= 0x2010 && wc <= 0x2015) || wc == 0x2212 || wc == 0xFE58 || wc == 0xFE63 ||
+           wc == 0xFF0D;
+}
+
+// An argument that begins with dashes, one of them typographic: szMeant gets the option it was
+// meant to be, "--" and the rest. The characters are read in the ANSI code page, one to four
+// bytes each.
+static bool MeantAsOption(const char* arg, char* szMeant, size_t cchMeant) {
+    size_t i = 0;
+    bool bTypographic = false;
+    for (;;) {
+        WCHAR wc = 0;
+        int cb = 1;
+        while (cb <= 4 && memchr(arg + i, '\0', (size_t)cb) == NULL &&
+               MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, arg + i, cb, &wc, 1) != 1) {
+            cb++;
+        }
+        if (cb > 4 || memchr(arg + i, '\0', (size_t)cb) != NULL ||
+            (wc != '-' && !IsTypographicDash(wc))) {
+            break;
+        }
+        bTypographic = bTypographic || wc != '-';
+        i += (size_t)cb;
+    }
+    if (!bTypographic || arg[i] == '\0') {
+        return false;
+    }
+    (void)snprintf(szMeant, cchMeant, "--%s", arg + i);
+    return true;
+}
+
 // Reads the command line and runs the verb. --json may stand anywhere, once; help in any of its
 // spellings anywhere asks for the help of the verb named, or the whole help.
 static int Run(CtlOutput* pOut, int argc, char** argv, const char** pVerb) {
@@ -379,6 +413,27 @@ static int Run(CtlOutput* pOut, int argc, char** argv, const char** pVerb) {
     pOut->bJson = nJson > 0;
     if (nJson > 1) {
         return UsageError(pOut, "'--json' is given twice");
+    }
+    for (int i = 0; i < nArgs; i++) {
+        char szMeant[80];
+        if (MeantAsOption(args[i], szMeant, sizeof(szMeant))) {
+            return UsageError(pOut,
+                              "an option begins with a typographic dash, as word processors "
+                              "write '--'; did you mean '%s'?",
+                              szMeant);
+        }
+    }
+    // Options before the verb ("--timeout 5 wait") are taken as if after it.
+    if (nArgs > 1 && !bHelp && args[0][0] == '-' && KnownVerb(args[0]) == NULL) {
+        int k = 1;
+        while (k < nArgs && KnownVerb(args[k]) == NULL) {
+            k++;
+        }
+        for (; k > 0 && k < nArgs; k--) {
+            char* swap = args[k];
+            args[k] = args[k - 1];
+            args[k - 1] = swap;
+        }
     }
     if (bHelp) {
         *pVerb = "help";

@@ -1,6 +1,8 @@
 // The presence record as donglectl shows it, and donglectl census.
 #include "donglectl/record.h"
 
+#include "donglectl/switch.h"
+
 #include "census/census.h"
 #include "census/identity.h"
 
@@ -107,10 +109,21 @@ int Census(CtlOutput* pOut) {
     if (lRecord != ERROR_SUCCESS) {
         char szError[256];
         FormatError((DWORD)lRecord, szError, sizeof(szError));
-        (void)fprintf(stderr,
-                      "donglectl: the record could not be written: %s. Run \"donglectl census\" "
-                      "as an administrator, or as a service, to refresh it.\n",
-                      szError);
+        // An administrator refused: the key's access list, or a policy or security software
+        // that guards it, not the rights the advice would give.
+        if (AdministratorRights() == 1) {
+            (void)fprintf(stderr,
+                          "donglectl: the record could not be written: %s, though donglectl runs "
+                          "as an administrator: the key HKEY_LOCAL_MACHINE\\%s refuses it (its "
+                          "access list, or a policy or security software guarding it). See the "
+                          "key's permissions in regedit, or ask who manages the machine.\n",
+                          szError, szRecordKey);
+        } else {
+            (void)fprintf(stderr,
+                          "donglectl: the record could not be written: %s. Run \"donglectl "
+                          "census\" as an administrator, or as a service, to refresh it.\n",
+                          szError);
+        }
     }
     // The exit status is the count, as the census program's: no error of donglectl's.
     pOut->bCountExit = true;

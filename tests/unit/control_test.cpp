@@ -1050,6 +1050,25 @@ TEST(DongleCtl, RecordsSayWhatTheyHold) {
     EXPECT_NE(RunDongleCtl({"list"}).out.find("not a REG_DWORD (type 1)"), std::string::npos);
 }
 
+// A dash that a word processor or an East Asian keyboard wrote for "--" gets the option it was
+// meant to be, in the code page's own bytes; options may come before the verb.
+TEST(DongleCtl, ReadsWhatWasMeant) {
+    sim::Reset();
+    for (const auto& [codePage, arg] : {std::pair<UINT, std::string>{1252, "\x97json"},
+                                        {1252, "-\x96json"},
+                                        {932, "\x81\x7Cjson"}}) {
+        sim::SetCodePage(codePage);
+        const CtlRun run = RunDongleCtl({"status", arg});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(SplitLines(run.err).at(0),
+                  "donglectl: an option begins with a typographic dash, as word processors "
+                  "write '--'; did you mean '--json'?")
+            << arg;
+    }
+    sim::SetCodePage(1252);
+    EXPECT_EQ(RunDongleCtl({"--timeout", "0", "wait", "absent"}).status, 0);
+}
+
 // GUID text as Windows writes it, either case, braces optional; nothing else.
 TEST(DongleCtl, ReadsOnlyWholeGuids) {
     sim::Reset();
