@@ -1094,7 +1094,7 @@ TEST(DongleCtl, ReadsOnlyWholeGuids) {
 TEST(DongleCtl, HelpForEachSpelling) {
     const CtlRun help = RunDongleCtl({"help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("donglectl 2.2.0: ", 0), 0u) << help.out;
+    EXPECT_EQ(help.out.rfind("donglectl 2.3.0: ", 0), 0u) << help.out;
     EXPECT_EQ(help.err, "");
     for (const std::vector<std::string>& again : {std::vector<std::string>{"--help"},
                                                   {"-h"},
@@ -1121,7 +1121,7 @@ TEST(DongleCtl, HelpForEachSpelling) {
     }
     // The version answers to the spellings other tools use.
     for (const char* spelling : {"version", "-V", "/version", "-version"}) {
-        EXPECT_EQ(RunDongleCtl({spelling}).out, "donglectl 2.2.0\n") << spelling;
+        EXPECT_EQ(RunDongleCtl({spelling}).out, "donglectl 2.3.0\n") << spelling;
     }
     // Every help fits a console of 80 columns.
     for (const char* topic : {"help", "status", "check", "list", "census", "disable", "enable",
