@@ -1,8 +1,6 @@
 // The presence record as donglectl shows it, and donglectl census.
 #include "donglectl/record.h"
 
-#include "donglectl/switch.h"
-
 #include "census/census.h"
 #include "census/identity.h"
 

@@ -7,7 +7,6 @@
 #include "donglecensus_version.h"
 #include "donglectl/journal.h"
 #include "donglectl/list.h"
-#include "donglectl/switch.h"
 
 // The machine and the process, as the report gives them.
 struct SystemFacts {

@@ -337,21 +337,15 @@ static void FlushText() {
     cbTextBuffered = 0;
 }
 
-void Print(const char* format, ...) {
-    // The longest line list prints is an identifier (cbIdBuffer) beside a key.
-    char szLine[1024];
-    va_list args;
-    va_start(args, format);
-    const int n = vsnprintf(szLine, sizeof(szLine), format, args);
-    va_end(args);
+void PrintText(const char* text, bool bWhole) {
     if (hTextFile == NULL) {
-        (void)fputs(szLine, stdout);
+        (void)fputs(text, stdout);
         return;
     }
-    if (n < 0 || (size_t)n >= sizeof(szLine)) {
-        dwTextError = dwTextError != 0 ? dwTextError : (DWORD)ERROR_INSUFFICIENT_BUFFER;
+    if (!bWhole && dwTextError == 0) {
+        dwTextError = ERROR_INSUFFICIENT_BUFFER;
     }
-    for (const char* p = szLine; *p != '\0'; p++) {
+    for (const char* p = text; *p != '\0'; p++) {
         if (cbTextBuffered + 2 > sizeof(textBuffer)) {
             FlushText();
         }
@@ -371,4 +365,24 @@ DWORD TextToFile(HANDLE hFile) {
     cbTextBuffered = 0;
     dwTextError = 0;
     return dwError;
+}
+
+FARPROC Kernel32Proc(const char* name) {
+    HMODULE hKernel = GetModuleHandleA("kernel32");
+    return hKernel != NULL ? GetProcAddress(hKernel, name) : NULL;
+}
+
+int AdministratorRights() {
+    SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
+    PSID pAdministrators = NULL;
+    BOOL bMember = FALSE;
+    int rights = -1;
+    if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                 DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &pAdministrators)) {
+        if (CheckTokenMembership(NULL, pAdministrators, &bMember)) {
+            rights = bMember ? 1 : 0;
+        }
+        FreeSid(pAdministrators);
+    }
+    return rights;
 }

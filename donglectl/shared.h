@@ -91,8 +91,24 @@ int Finished(int status);
 void FormatGuid(const GUID* pGuid, char* szText, size_t cchText);
 
 // The text formats of list and the record: standard output, or while TextToFile holds a file,
-// that file, each "\n" written as "\r\n" (plain text Notepad opens on every Windows).
-void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// that file, each "\n" written as "\r\n" (plain text Notepad opens on every Windows). A line
+// longer than Print's buffer (none is) is cut, and for a file the cut is an error TextToFile
+// returns.
+void PrintText(const char* text, bool bWhole);
+template <typename... Args> void Print(const char* format, Args... args) {
+    // The longest line list prints is an identifier (cbIdBuffer) beside a key.
+    char szLine[1024];
+    const int n = snprintf(szLine, sizeof(szLine), format, args...);
+    PrintText(n >= 0 ? szLine : "", n >= 0 && (size_t)n < sizeof(szLine));
+}
+inline void Print(const char* text) {
+    PrintText(text, true);
+}
 // From now on Print writes to hFile (NULL: standard output again). Returns the first error a
 // write to the file met since the last call (0: none), after writing what is still buffered.
 DWORD TextToFile(HANDLE hFile);
+// A function of kernel32 that older Windows versions lack, looked up; NULL where it is missing.
+FARPROC Kernel32Proc(const char* name);
+// 1: the process's token holds the Administrators group enabled (elevated, where Windows has
+// user account control); 0: it does not; -1: that cannot be checked.
+int AdministratorRights();

@@ -10,11 +10,6 @@
 // The refusals Windows is known to make, checked before anything is switched. Each returns the
 // exit status, or 0 when switching may go ahead.
 
-FARPROC Kernel32Proc(const char* name) {
-    HMODULE hKernel = GetModuleHandleA("kernel32");
-    return hKernel != NULL ? GetProcAddress(hKernel, name) : NULL;
-}
-
 // Windows on ARM runs x86 and x64 programs emulated, and lets only native ARM64 programs change
 // device state. IsWow64Process2 (Windows 10 version 1709 and later) names the native machine; an
 // emulated x64 process is no WOW64 process, so IsWow64Process cannot tell.
@@ -54,21 +49,6 @@ static int RefuseInWow64(CtlOutput* pOut) {
     return OwnStatus(pOut, dwNeeds64Bit, "needs-x64-build",
                      "a 32-bit program cannot switch devices on 64-bit Windows. Run the x64 "
                      "build, x64\\donglectl.exe, instead.");
-}
-
-int AdministratorRights() {
-    SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
-    PSID pAdministrators = NULL;
-    BOOL bMember = FALSE;
-    int rights = -1;
-    if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                 DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &pAdministrators)) {
-        if (CheckTokenMembership(NULL, pAdministrators, &bMember)) {
-            rights = bMember ? 1 : 0;
-        }
-        FreeSid(pAdministrators);
-    }
-    return rights;
 }
 
 // A process whose token holds no enabled Administrators group: not elevated, where Windows has

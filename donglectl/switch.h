@@ -9,8 +9,3 @@ int Switch(CtlOutput* pOut, const char* verb, GUID interfaceClass);
 // expose (and, for enable and reset, each class an interrupted reset recorded), in turn; the
 // class's GUID on a line of its own before its passes where there are several.
 int SwitchDongle(CtlOutput* pOut, const char* verb);
-// A function of kernel32 that older Windows versions lack, looked up; NULL where it is missing.
-FARPROC Kernel32Proc(const char* name);
-// 1: the process's token holds the Administrators group enabled (elevated, where Windows has
-// user account control); 0: it does not; -1: that cannot be checked.
-int AdministratorRights();

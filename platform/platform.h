@@ -16,6 +16,5 @@
 #include "platform/sim/winapi.h"
 #endif
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
