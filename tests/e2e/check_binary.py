@@ -62,7 +62,9 @@ IMPORTS = {
                           # The recovery's copy of the program and the lock of switching runs.
                           "CloseHandle", "CreateDirectoryA", "CreateFileA", "CreateMutexA",
                           "DeleteFileA", "FlushFileBuffers", "MoveFileExA", "ReadFile",
-                          "ReleaseMutex", "RemoveDirectoryA", "WriteFile"),
+                          "ReleaseMutex", "RemoveDirectoryA", "WriteFile",
+                          # report: Windows' version, and the name of its file while written.
+                          "GetCurrentProcessId", "GetVersionExA"),
     "msvcrt.dll": since("XP", "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln",
                         "__p__commode", "__p__fmode", "__set_app_type", "__setusermatherr",
                         "_amsg_exit", "_cexit", "_errno", "_initterm", "_iob", "_lock",
