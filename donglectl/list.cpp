@@ -26,6 +26,7 @@ struct NodeInfo {
     char szInstanceId[cbIdBuffer];
     BOOL bHardware;
     char hardware[cbIdBuffer];
+    DWORD cbHardwareTooLong; // the size of a hardware-ID list longer than the buffer; else 0
     BOOL bCompatible;
     char compatible[cbIdBuffer];
     CONFIGRET crStatus;
@@ -144,7 +145,11 @@ static DWORD ForEachListedNode(NodeFn pfn, void* pContext) {
         return LastErrorOrGeneric();
     }
     for (DWORD dwIndex = 0; SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &node.did); dwIndex++) {
-        node.bHardware = ReadIdProperty(hDevInfo, &node.did, SPDRP_HARDWAREID, node.hardware, NULL);
+        DWORD cbNeeded = 0;
+        node.bHardware =
+            ReadIdProperty(hDevInfo, &node.did, SPDRP_HARDWAREID, node.hardware, &cbNeeded);
+        node.cbHardwareTooLong =
+            !node.bHardware && GetLastError() == ERROR_INSUFFICIENT_BUFFER ? cbNeeded : 0;
         node.bCompatible =
             ReadIdProperty(hDevInfo, &node.did, SPDRP_COMPATIBLEIDS, node.compatible, NULL);
         memset(node.szInstanceId, 0, sizeof(node.szInstanceId));
@@ -209,6 +214,11 @@ static void JudgeForCensus(const NodeInfo* pNode, CensusVerdict* pVerdict) {
     } else if (bLater) {
         pVerdict->token = "later-identifier";
         pVerdict->text = "not counted: only a later identifier names the dongle";
+    } else if (pNode->cbHardwareTooLong != 0) {
+        pVerdict->token = "identifiers-too-long";
+        pVerdict->text =
+            "not counted: its hardware-ID list is longer than the 260 bytes the census "
+            "reads";
     } else if ((!pNode->bHardware || pNode->hardware[0] == '\0') &&
                (!pNode->bCompatible || pNode->compatible[0] == '\0')) {
         pVerdict->token = "identifiers-unreadable";
@@ -351,7 +361,12 @@ static void ListNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
     if (!pList->pOut->bJson) {
         Print("%s\n",
               pNode->szInstanceId[0] != '\0' ? pNode->szInstanceId : "(instance ID unreadable)");
-        PrintFirstId("hardware-id", pNode->bHardware, pNode->hardware);
+        if (pNode->cbHardwareTooLong != 0) {
+            Print("  %-14s (a list of %lu bytes, longer than the %d bytes the census reads)\n",
+                  "hardware-id", (unsigned long)pNode->cbHardwareTooLong, (int)cbIdBuffer);
+        } else {
+            PrintFirstId("hardware-id", pNode->bHardware, pNode->hardware);
+        }
         PrintFirstId("compatible-id", pNode->bCompatible, pNode->compatible);
         ForEachInterface(pNode->szInstanceId, NULL, PrintInterface, pList);
         if (pList->nInterfaces == 0) {
@@ -374,6 +389,7 @@ static void ListNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
     JsonString(pJson, "instance_id", pNode->szInstanceId[0] != '\0' ? pNode->szInstanceId : NULL,
                cbIdBuffer);
     JsonIdList(pJson, "hardware_ids", pNode->bHardware, pNode->hardware);
+    JsonCount(pJson, "hardware_ids_bytes", pNode->cbHardwareTooLong != 0, pNode->cbHardwareTooLong);
     JsonIdList(pJson, "compatible_ids", pNode->bCompatible, pNode->compatible);
     JsonOpen(pJson, "interfaces", '[');
     ForEachInterface(pNode->szInstanceId, NULL, PrintInterface, pList);
@@ -473,6 +489,10 @@ int List(CtlOutput* pOut, const GUID* pInterfaceClass) {
     return 0;
 }
 
+static const char szTooLongNextStep[] =
+    "its hardware-ID list is longer than the 260 bytes donglectl and the census read, so "
+    "neither can tell it is the dongle: send \"donglectl report\" to the dongle's supplier";
+
 struct ExplainContext {
     GUID interfaceClass;
     bool bEnable;
@@ -483,7 +503,10 @@ static void ExplainNode(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) {
     ExplainContext* pExplain = (ExplainContext*)pContext;
     const DongleVerdict verdict =
         JudgeForClass(hDevInfo, pNode, &pExplain->interfaceClass, pExplain->bEnable);
-    const char* next = VerdictNextStep(verdict);
+    // No unplugging helps a list longer than the buffer: the device gives it so.
+    const char* next = pNode->cbHardwareTooLong != 0 && verdict == dvNoHardwareIds
+                           ? szTooLongNextStep
+                           : VerdictNextStep(verdict);
     (void)fprintf(stderr, "donglectl: %s %s%s%s\n",
                   pNode->szInstanceId[0] != '\0' ? pNode->szInstanceId : "(instance ID unreadable)",
                   VerdictText(verdict), next != NULL ? "; " : "", next != NULL ? next : "");

@@ -51,6 +51,15 @@ int Wait(CtlOutput* pOut, bool bPresent, DWORD dwTimeoutMs) {
     DeviceChanges changes;
     WatchConsoleEvents();
     WatchDeviceChanges(&changes);
+    // Someone at a command prompt, with no timeout: what is waited for, and how to stop.
+    DWORD dwMode = 0;
+    if (dwTimeoutMs == INFINITE && !pOut->bJson &&
+        GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &dwMode)) {
+        (void)fprintf(stderr,
+                      "donglectl: waiting until the dongle is %s, with no timeout (--timeout "
+                      "SECONDS gives up); Ctrl+C stops\n",
+                      bPresent ? "plugged in" : "unplugged");
+    }
     if (pOut->bJson) {
         JsonString(&pOut->json, "state", bPresent ? "present" : "absent", 8);
         JsonCount(&pOut->json, "timeout", dwTimeoutMs != INFINITE, dwTimeoutMs / 1000);

@@ -209,6 +209,26 @@ HANDLE GetCurrentProcess(void) {
     return &currentProcess;
 }
 
+// The standard handles: pseudo-handles of their own. GetConsoleMode succeeds for a console
+// handle only; for one redirected to a file or pipe it fails with ERROR_INVALID_HANDLE.
+HANDLE GetStdHandle(DWORD nStdHandle) {
+    static char handles[3];
+    if (nStdHandle != STD_INPUT_HANDLE && nStdHandle != STD_OUTPUT_HANDLE &&
+        nStdHandle != STD_ERROR_HANDLE) {
+        sim::Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return &handles[(DWORD)-10 - nStdHandle];
+}
+
+BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
+    if (hConsoleHandle != GetStdHandle(STD_ERROR_HANDLE) || !St().console || lpMode == nullptr) {
+        return sim::Fail(ERROR_INVALID_HANDLE);
+    }
+    *lpMode = 0x0003; // ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT
+    return TRUE;
+}
+
 DWORD GetCurrentProcessId(void) {
     return 4242;
 }

@@ -180,6 +180,8 @@ void FailKeyCreation(LONG error);
 
 // Runs as a 32-bit process on 64-bit Windows: IsWow64Process says so, and the class installer
 // answers ERROR_IN_WOW64 to every call, whatever the process's rights.
+// Standard error is a console (someone at a command prompt), not redirected to a file or pipe.
+void RunInConsole(bool console);
 void RunAsWow64(bool wow64);
 // Runs emulated on Windows on ARM (IsWow64Process2 names the native machine ARM64, while
 // IsWow64Process of an emulated x64 process says no): the installer answers ERROR_IN_WOW64.

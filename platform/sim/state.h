@@ -94,6 +94,7 @@ struct State {
     DWORD listDetailError = 0;
     LONG keyCreationError = 0;
     bool wow64 = false;
+    bool console = false; // standard error is a console, not redirected
     bool arm64 = false;
     DWORD refuseEveryChange = 0;
     std::set<std::string> hiddenProcs;

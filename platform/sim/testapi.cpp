@@ -40,6 +40,7 @@ void Reset() {
     s.listDetailError = 0;
     s.keyCreationError = 0;
     s.wow64 = false;
+    s.console = false;
     s.arm64 = false;
     s.refuseEveryChange = 0;
     s.hiddenProcs.clear();
@@ -118,6 +119,9 @@ void FailListDetail(DWORD error) {
 }
 void FailKeyCreation(LONG error) {
     St().keyCreationError = error;
+}
+void RunInConsole(bool console) {
+    St().console = console;
 }
 void RunAsWow64(bool wow64) {
     St().wow64 = wow64;

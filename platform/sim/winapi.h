@@ -610,6 +610,11 @@ int _stricmp(const char* string1, const char* string2);
 int _strnicmp(const char* string1, const char* string2, size_t count);
 
 HANDLE GetCurrentProcess(void);
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+HANDLE GetStdHandle(DWORD nStdHandle);
+BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
 DWORD GetCurrentProcessId(void);
 typedef struct _OSVERSIONINFOA {
     DWORD dwOSVersionInfoSize;

@@ -64,7 +64,9 @@ IMPORTS = {
                           "DeleteFileA", "FlushFileBuffers", "MoveFileExA", "ReadFile",
                           "ReleaseMutex", "RemoveDirectoryA", "WriteFile",
                           # report: Windows' version, and the name of its file while written.
-                          "GetCurrentProcessId", "GetVersionExA"),
+                          "GetCurrentProcessId", "GetVersionExA",
+                          # wait tells someone at a command prompt what it waits for.
+                          "GetConsoleMode", "GetStdHandle"),
     "msvcrt.dll": since("XP", "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln",
                         "__p__commode", "__p__fmode", "__set_app_type", "__setusermatherr",
                         "_amsg_exit", "_cexit", "_errno", "_initterm", "_iob", "_lock",

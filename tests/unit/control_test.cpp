@@ -1010,7 +1010,12 @@ TEST(DongleCtl, CtrlCEndsAWaitAtOnce) {
     sim::Reset();
     sim::RunAsWindows8(true);
     sim::RaiseConsoleEventDuringPause(0, CTRL_C_EVENT);
-    EXPECT_EQ(RunDongleCtl({"wait"}).status, (int)ERROR_CANCELLED);
+    sim::RunInConsole(true); // someone at a command prompt is told what is waited for
+    const CtlRun run = RunDongleCtl({"wait"});
+    EXPECT_EQ(run.status, (int)ERROR_CANCELLED);
+    EXPECT_EQ(SplitLines(run.err).at(0),
+              "donglectl: waiting until the dongle is plugged in, with no timeout (--timeout "
+              "SECONDS gives up); Ctrl+C stops");
     EXPECT_LT(sim::Now(), 10000u);
 }
 
