@@ -432,6 +432,20 @@ def json_value(doc, path):
     return doc
 
 
+# In a stderr line, where the system's text for an error stands: each Windows words it its own way
+# (Wine too).
+SYSTEM_TEXT = "<the system's text>"
+
+
+def lines_match(lines, wanted):
+    """The lines are those wanted, a wanted line's SYSTEM_TEXT standing for any text."""
+    def match(line, w):
+        before, sep, after = w.partition(SYSTEM_TEXT)
+        return line == w if not sep else (line.startswith(before) and line.endswith(after) and
+                                          len(line) >= len(before) + len(after))
+    return len(lines) == len(wanted) and all(match(a, w) for a, w in zip(lines, wanted))
+
+
 def usage_stderr(message):
     """What donglectl writes to standard error for a usage error."""
     return [f"donglectl: {message}", 'Run "donglectl --help" for usage.']

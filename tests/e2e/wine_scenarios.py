@@ -183,7 +183,8 @@ def check(prefix, programs, sc, set_value_exe=None):
             failures += json_failures(out, sc.json_names or [], sc.json_has)
         elif out != wanted:
             failures.append(f"stdout {out!r}, wanted {wanted!r}")
-        if err != crlf_lines(sc.stderr, sc.codepage):
+        err_lines = err.decode(f"cp{sc.codepage}").split("\r\n")
+        if err_lines[-1] != "" or not scenarios.lines_match(err_lines[:-1], sc.stderr):
             failures.append(f"stderr {err!r}, wanted {crlf_lines(sc.stderr, sc.codepage)!r}")
         if status != sc.exit % 256:
             failures.append(f"exit status {status}, wanted {sc.exit % 256}")
