@@ -636,13 +636,31 @@ static void CountNotCounted(HDEVINFO hDevInfo, NodeInfo* pNode, void* pContext) 
     }
 }
 
-// check's verdicts, most pressing first: the exit status, the word and what to do.
+// check's verdicts: the exit status, the word, and what it means and what to do, given the
+// count it names (%lu) and "is" or "are" for it (%s), each where it uses them.
+enum { vSees, vStale, vNotPluggedIn, vNotCounted, vDisabled, vResetPending };
 static const struct {
     DWORD status;
     const char* word;
+    const char* format;
 } checkVerdicts[] = {
-    {0, "sees-the-dongle"}, {10, "stale"},    {11, "not-plugged-in"},
-    {12, "not-counted"},    {13, "disabled"}, {14, "reset-pending"},
+    {0, "sees-the-dongle",
+     "the licensed software sees the dongle: the census counts %lu, and its record says so"},
+    {10, "stale",
+     "the dongle is plugged in (the census counts %lu), but its record is stale: run \"donglectl "
+     "census\" as an administrator"},
+    {11, "not-plugged-in",
+     "the dongle is not plugged in, or Windows does not see it: plug it in, then run \"donglectl "
+     "check\" again"},
+    {12, "not-counted",
+     "a node of the dongle is present, but the census does not count it: run \"donglectl list\" "
+     "to see why"},
+    {13, "disabled",
+     "the dongle is plugged in, but %lu of its nodes %s disabled: run \"donglectl enable\" as an "
+     "administrator"},
+    {14, "reset-pending",
+     "an interrupted reset may have left the dongle off: run \"donglectl enable\" as an "
+     "administrator"},
 };
 
 int JudgeCheck(CheckVerdict* pCheck) {
@@ -664,43 +682,19 @@ int JudgeCheck(CheckVerdict* pCheck) {
     }
     ReadRecord(&pCheck->record);
     const DWORD nCensus = pCheck->nCensus;
-    size_t v = 0;
-    char* szText = pCheck->szText;
-    const size_t cch = sizeof(pCheck->szText);
-    if (RecordedClasses(szGuids, sizeof(szGuids)) > 0) {
-        v = 5;
-        (void)snprintf(szText, cch,
-                       "an interrupted reset may have left the dongle off: run \"donglectl "
-                       "enable\" as an administrator");
-    } else if (nCensus > 0 && nDisabled > 0) {
-        v = 4;
-        (void)snprintf(szText, cch,
-                       "the dongle is plugged in, but %lu of its nodes %s disabled: run "
-                       "\"donglectl enable\" as an administrator",
-                       (unsigned long)nDisabled, nDisabled == 1 ? "is" : "are");
-    } else if (nCensus > 0 && RecordStale(&pCheck->record, true, nCensus)) {
-        v = 1;
-        (void)snprintf(szText, cch,
-                       "the dongle is plugged in (the census counts %lu), but its record is "
-                       "stale: run \"donglectl census\" as an administrator",
-                       (unsigned long)nCensus);
-    } else if (nCensus > 0) {
-        v = 0;
-        (void)snprintf(szText, cch,
-                       "the licensed software sees the dongle: the census counts %lu, and its "
-                       "record says so",
-                       (unsigned long)nCensus);
-    } else if (nNotCounted > 0) {
-        v = 3;
-        (void)snprintf(szText, cch,
-                       "a node of the dongle is present, but the census does not count it: run "
-                       "\"donglectl list\" to see why");
-    } else {
-        v = 2;
-        (void)snprintf(szText, cch,
-                       "the dongle is not plugged in, or Windows does not see it: plug it in, "
-                       "then run \"donglectl check\" again");
+    // The most pressing first: an interrupted reset, then what the census counts.
+    const bool bPending = RecordedClasses(szGuids, sizeof(szGuids)) > 0;
+    size_t v = vResetPending;
+    if (!bPending && nCensus == 0) {
+        v = nNotCounted > 0 ? vNotCounted : vNotPluggedIn;
+    } else if (!bPending) {
+        v = nDisabled > 0                                 ? vDisabled
+            : RecordStale(&pCheck->record, true, nCensus) ? vStale
+                                                          : vSees;
     }
+    const DWORD n = v == vDisabled ? nDisabled : nCensus;
+    (void)snprintf(pCheck->szText, sizeof(pCheck->szText), checkVerdicts[v].format,
+                   (unsigned long)n, n == 1 ? "is" : "are");
     pCheck->word = checkVerdicts[v].word;
     pCheck->status = checkVerdicts[v].status;
     return 0;

@@ -29,27 +29,7 @@ static void ReadSystemFacts(SystemFacts* pFacts) {
     // The manifest declares every Windows up to 10 and 11: GetVersionEx tells the truth there.
     pFacts->version.dwOSVersionInfoSize = sizeof(pFacts->version);
     pFacts->bVersion = GetVersionExA(&pFacts->version) != FALSE;
-    // IsWow64Process2 (Windows 10 version 1709 and later) names the native machine, ARM64
-    // included; before it, a 32-bit process under WOW64 runs on x64 and any other on its own.
-    typedef BOOL(WINAPI * IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
-    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    FARPROC proc2 = Kernel32Proc("IsWow64Process2");
-    FARPROC proc = Kernel32Proc("IsWow64Process");
-    USHORT processMachine = 0;
-    USHORT nativeMachine = 0;
-    BOOL bWow64 = FALSE;
-    pFacts->windowsMachine = pFacts->programWidth;
-    if (proc2 != NULL && ((IsWow64Process2Fn)(void (*)(void))proc2)(
-                             GetCurrentProcess(), &processMachine, &nativeMachine)) {
-        pFacts->bWow64 = processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
-        pFacts->windowsMachine = nativeMachine == IMAGE_FILE_MACHINE_ARM64   ? "ARM64"
-                                 : nativeMachine == IMAGE_FILE_MACHINE_AMD64 ? "x64"
-                                                                             : "x86";
-    } else if (proc != NULL &&
-               ((IsWow64ProcessFn)(void (*)(void))proc)(GetCurrentProcess(), &bWow64) && bWow64) {
-        pFacts->bWow64 = true;
-        pFacts->windowsMachine = "x64";
-    }
+    pFacts->windowsMachine = WindowsMachine(&pFacts->bWow64);
     const int rights = AdministratorRights();
     pFacts->rights = rights == 1 ? "administrator" : rights == 0 ? "not-administrator" : "unknown";
 }

@@ -386,3 +386,25 @@ int AdministratorRights() {
     }
     return rights;
 }
+
+// IsWow64Process (looked up: Windows XP before SP2 lacks it, and there is no 64-bit Windows there)
+// tells WOW64; IsWow64Process2 (Windows 10 version 1709 and later) names the native machine,
+// ARM64 included. Without it, WOW64 means x64, and otherwise Windows is the process's own width.
+const char* WindowsMachine(bool* pbWow64) {
+    typedef BOOL(WINAPI * IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    FARPROC proc2 = Kernel32Proc("IsWow64Process2");
+    FARPROC proc = Kernel32Proc("IsWow64Process");
+    USHORT processMachine = 0;
+    USHORT nativeMachine = 0;
+    BOOL bWow64 = FALSE;
+    *pbWow64 = proc != NULL &&
+               ((IsWow64ProcessFn)(void (*)(void))proc)(GetCurrentProcess(), &bWow64) && bWow64;
+    if (proc2 != NULL && ((IsWow64Process2Fn)(void (*)(void))proc2)(
+                             GetCurrentProcess(), &processMachine, &nativeMachine)) {
+        return nativeMachine == IMAGE_FILE_MACHINE_ARM64   ? "ARM64"
+               : nativeMachine == IMAGE_FILE_MACHINE_AMD64 ? "x64"
+                                                           : "x86";
+    }
+    return *pbWow64 || sizeof(void*) == 8 ? "x64" : "x86";
+}

@@ -109,6 +109,9 @@ inline void Print(const char* text) {
 DWORD TextToFile(HANDLE hFile);
 // A function of kernel32 that older Windows versions lack, looked up; NULL where it is missing.
 FARPROC Kernel32Proc(const char* name);
+// The machine Windows runs on natively ("x86", "x64" or "ARM64"), and whether this process runs
+// under WOW64 (a 32-bit process on 64-bit Windows).
+const char* WindowsMachine(bool* pbWow64);
 // 1: the process's token holds the Administrators group enabled (elevated, where Windows has
 // user account control); 0: it does not; -1: that cannot be checked.
 int AdministratorRights();

@@ -11,19 +11,9 @@
 // exit status, or 0 when switching may go ahead.
 
 // Windows on ARM runs x86 and x64 programs emulated, and lets only native ARM64 programs change
-// device state. IsWow64Process2 (Windows 10 version 1709 and later) names the native machine; an
-// emulated x64 process is no WOW64 process, so IsWow64Process cannot tell.
-static int RefuseOnArm64(CtlOutput* pOut) {
-    typedef BOOL(WINAPI * IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
-    USHORT processMachine = 0;
-    USHORT nativeMachine = 0;
-    FARPROC proc = Kernel32Proc("IsWow64Process2");
-    if (proc == NULL) {
-        return 0;
-    }
-    IsWow64Process2Fn pfnIsWow64Process2 = (IsWow64Process2Fn)(void (*)(void))proc;
-    if (!pfnIsWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine) ||
-        nativeMachine != IMAGE_FILE_MACHINE_ARM64) {
+// device state; an emulated x64 process is no WOW64 process, so only IsWow64Process2 tells.
+static int RefuseOnArm64(CtlOutput* pOut, const char* machine) {
+    if (strcmp(machine, "ARM64") != 0) {
         return 0;
     }
     return OwnStatus(pOut, dwNeeds64Bit, "needs-arm64",
@@ -33,17 +23,9 @@ static int RefuseOnArm64(CtlOutput* pOut) {
                      "and later), instead.");
 }
 
-// A 32-bit process on 64-bit Windows. IsWow64Process is looked up: Windows XP before SP2 lacks
-// it, and there is no 64-bit Windows there.
-static int RefuseInWow64(CtlOutput* pOut) {
-    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    BOOL bWow64 = FALSE;
-    FARPROC proc = Kernel32Proc("IsWow64Process");
-    if (proc == NULL) {
-        return 0;
-    }
-    IsWow64ProcessFn pfnIsWow64Process = (IsWow64ProcessFn)(void (*)(void))proc;
-    if (!pfnIsWow64Process(GetCurrentProcess(), &bWow64) || !bWow64) {
+// A 32-bit process on 64-bit Windows.
+static int RefuseInWow64(CtlOutput* pOut, bool bWow64) {
+    if (!bWow64) {
         return 0;
     }
     return OwnStatus(pOut, dwNeeds64Bit, "needs-x64-build",
@@ -255,9 +237,11 @@ static int ExitStatus(CtlOutput* pOut, const PassContext* pPasses, int nPasses) 
 // restart in *pnRestart.
 static int RunPasses(CtlOutput* pOut, const char* verb, GUID interfaceClass, const char* szGuid,
                      int* pnRestart) {
-    int refusal = RefuseOnArm64(pOut);
+    bool bWow64 = false;
+    const char* machine = WindowsMachine(&bWow64);
+    int refusal = RefuseOnArm64(pOut, machine);
     if (refusal == 0) {
-        refusal = RefuseInWow64(pOut);
+        refusal = RefuseInWow64(pOut, bWow64);
     }
     if (refusal == 0) {
         refusal = RefuseWithoutRights(pOut);
